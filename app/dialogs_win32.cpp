@@ -1,0 +1,146 @@
+#include "app/dialogs_win32.h"
+
+#include <windows.h>
+
+#include "app/application_win32.h"
+#include "app/messages.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+LPCSTR iconFor(DialogKind kind) {
+  switch (kind) {
+    case DialogKind::Information: return IDI_INFORMATION;
+    case DialogKind::Confirm: return IDI_QUESTION;
+    default: return IDI_ERROR;
+  }
+}
+
+UINT iconFlagFor(DialogKind kind) {
+  switch (kind) {
+    case DialogKind::Error: return MB_ICONERROR;
+    case DialogKind::Information: return MB_ICONINFORMATION;
+    case DialogKind::Confirm: return MB_ICONQUESTION;
+    default: return 0;
+  }
+}
+
+struct AbortBoxArgs {
+  std::string title;
+  std::string text;
+  DialogKind kind;
+};
+
+// Sizes the lone-Abort box to its text the way the system's box does: the
+// text wraps at a fixed maximum width, the button is centred below it.
+void layoutAbortBox(HWND dlg, const std::string& text) {
+  HWND label = GetDlgItem(dlg, IDC_ABORTBOX_TEXT);
+  HWND icon = GetDlgItem(dlg, IDC_ABORTBOX_ICON);
+  HWND button = GetDlgItem(dlg, IDABORT);
+  HDC dc = GetDC(label);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
+  RECT tr = {0, 0, 420, 0};
+  DrawTextA(dc, text.c_str(), -1, &tr, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS);
+  SelectObject(dc, old);
+  ReleaseDC(label, dc);
+
+  const int margin = 12, iconSize = 32, gap = 12, buttonW = 88, buttonH = 26;
+  int textW = tr.right - tr.left, textH = tr.bottom - tr.top;
+  int textTop = margin + (textH < iconSize ? (iconSize - textH) / 2 : 0);
+  int contentH = textH > iconSize ? textH : iconSize;
+  int clientW = margin + iconSize + gap + textW + margin;
+  if (clientW < buttonW + 2 * margin) clientW = buttonW + 2 * margin;
+  int clientH = margin + contentH + gap + buttonH + margin;
+
+  MoveWindow(icon, margin, margin, iconSize, iconSize, FALSE);
+  MoveWindow(label, margin + iconSize + gap, textTop, textW + 4, textH, FALSE);
+  MoveWindow(button, (clientW - buttonW) / 2, margin + contentH + gap, buttonW, buttonH, FALSE);
+
+  RECT wr = {0, 0, clientW, clientH};
+  AdjustWindowRectEx(&wr, static_cast<DWORD>(GetWindowLongA(dlg, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongA(dlg, GWL_EXSTYLE)));
+  int w = wr.right - wr.left, h = wr.bottom - wr.top;
+  SetWindowPos(dlg, HWND_TOPMOST, (GetSystemMetrics(SM_CXSCREEN) - w) / 2,
+               (GetSystemMetrics(SM_CYSCREEN) - h) / 2, w, h, 0);
+}
+
+INT_PTR CALLBACK abortBoxProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_INITDIALOG: {
+      auto* args = reinterpret_cast<AbortBoxArgs*>(lp);
+      SetWindowTextA(dlg, args->title.c_str());
+      SetDlgItemTextA(dlg, IDC_ABORTBOX_TEXT, args->text.c_str());
+      SendDlgItemMessageA(dlg, IDC_ABORTBOX_ICON, STM_SETICON,
+                          reinterpret_cast<WPARAM>(LoadIconA(nullptr, iconFor(args->kind))), 0);
+      layoutAbortBox(dlg, args->text);
+      MessageBeep(iconFlagFor(args->kind));
+      return TRUE;  // focus goes to the default button
+    }
+    case WM_COMMAND:
+      // Abort, Enter (the default button) and Esc (IDCANCEL) all end it with Abort.
+      if (LOWORD(wp) == IDABORT || LOWORD(wp) == IDCANCEL || LOWORD(wp) == IDOK) {
+        EndDialog(dlg, IDABORT);
+        return TRUE;
+      }
+      break;
+    case WM_CLOSE:
+      EndDialog(dlg, IDABORT);
+      return TRUE;
+  }
+  return FALSE;
+}
+
+HWND dialogOwner() {
+  HWND active = GetActiveWindow();
+  if (active) return active;
+  HWND main = Application::instance().mainWindow();
+  return main && IsWindow(main) ? main : nullptr;
+}
+
+}  // namespace
+
+int showMessageDialog(DialogKind kind, DialogButtons buttons, const std::string& text) {
+  if (kind == DialogKind::None) return 0;
+  std::string title = dialogTitle(kind);
+  HWND owner = dialogOwner();
+  if (buttons == DialogButtons::Abort) {
+    AbortBoxArgs args{title, text, kind};
+    return static_cast<int>(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABORTBOX), owner,
+                                            abortBoxProc, reinterpret_cast<LPARAM>(&args)));
+  }
+  UINT type = iconFlagFor(kind) | MB_TOPMOST | (owner ? 0u : MB_TASKMODAL);
+  switch (buttons) {
+    case DialogButtons::YesNo: type |= MB_YESNO; break;
+    case DialogButtons::OkCancel: type |= MB_OKCANCEL; break;
+    default: type |= MB_OK; break;
+  }
+  return MessageBoxA(owner, text.c_str(), title.c_str(), type);
+}
+
+int showMessage(const MessageSpec& spec) {
+  if (!spec.show) return 0;
+  return showMessageDialog(spec.kind, spec.buttons, spec.text);
+}
+
+void showPlainMessage(const std::string& text) {
+  HWND owner = dialogOwner();
+  MessageBoxA(owner, text.c_str(), Application::instance().title().c_str(),
+              MB_OK | MB_TOPMOST | (owner ? 0u : MB_TASKMODAL));
+}
+
+std::string systemErrorText(ErrorCode code) {
+  char* buffer = nullptr;
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+  std::string text = n && buffer ? std::string(buffer, n) : std::string();
+  if (buffer) LocalFree(buffer);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+void reportInstallError(ErrorCode code, const std::string& fileName) {
+  std::string system = code == errTempCopyFailed ? systemErrorText(code) : std::string();
+  showMessage(installErrorMessage(code, fileName, system));
+}
+
+void showStartupError(ErrorCode code) { showMessage(startupErrorMessage(code)); }

@@ -1,0 +1,86 @@
+#include "app/preparing_window_win32.h"
+
+#include "app/application_win32.h"
+#include "app/text.h"
+#include "app/ui_font_win32.h"
+#include "resources/resource_ids.h"
+#include "resources/string_ids.h"
+
+namespace {
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr int kLabelId = 1;
+}  // namespace
+
+PreparingWindow::~PreparingWindow() {
+  if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
+}
+
+LRESULT CALLBACK PreparingWindow::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_CTLCOLORSTATIC:
+      SetBkMode(reinterpret_cast<HDC>(wp), TRANSPARENT);
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    case WM_DESTROY:
+      // The main window: its end is the application's end.
+      Application::instance().terminate();
+      return 0;
+  }
+  return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+bool PreparingWindow::create(HINSTANCE instance) {
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = windowProc;
+  wc.hInstance = instance;
+  wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAINICON));
+  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kClassName;
+  RegisterClassA(&wc);
+
+  RECT r = {0, 0, kClientWidth, kClientHeight};
+  AdjustWindowRectEx(&r, kStyle, FALSE, 0);
+  hwnd_ = CreateWindowExA(0, kClassName, "", kStyle, kCreatedLeft, kCreatedTop, r.right - r.left,
+                          r.bottom - r.top, nullptr, nullptr, instance, nullptr);
+  if (!hwnd_) return false;
+  label_ = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, 0, 0,
+                           kClientWidth, kClientHeight, hwnd_,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLabelId)), instance, nullptr);
+  SendMessageA(label_, WM_SETFONT, reinterpret_cast<WPARAM>(installerFont()), FALSE);
+  setMessage(loadText(IDS_PREPARING_INSTALLATION_LABEL));
+  ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
+  return true;
+}
+
+void PreparingWindow::setCaption(const std::string& caption) {
+  if (hwnd_) SetWindowTextA(hwnd_, caption.c_str());
+}
+
+std::string PreparingWindow::caption() const {
+  char buffer[512] = {};
+  if (hwnd_) GetWindowTextA(hwnd_, buffer, sizeof buffer);
+  return buffer;
+}
+
+void PreparingWindow::setMessage(const std::string& text) {
+  if (!label_) return;
+  SetWindowTextA(label_, text.c_str());
+  InvalidateRect(label_, nullptr, TRUE);
+  UpdateWindow(label_);
+}
+
+void PreparingWindow::moveOffScreen() {
+  if (hwnd_) SetWindowPos(hwnd_, nullptr, kOffScreen, kOffScreen, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void PreparingWindow::centerOnScreen() {
+  if (!hwnd_) return;
+  RECT r;
+  GetWindowRect(hwnd_, &r);
+  int width = r.right - r.left, height = r.bottom - r.top;
+  // div truncates toward zero, as C++'s integer division does.
+  int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  SetWindowPos(hwnd_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  Application::instance().processMessages();
+}

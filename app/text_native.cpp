@@ -1,0 +1,14 @@
+// loadText for native builds: the texts of resources/strings.def compiled in.
+#include "app/text.h"
+
+std::string loadText(StringId id)
+{
+    switch (id) {
+#define STR(name, id, text) \
+    case name:              \
+        return text;
+#include "resources/strings.def"
+#undef STR
+    }
+    return {};
+}

@@ -1,0 +1,39 @@
+// The installer's entry point: the preparing window, the installer window
+// (whose creation runs the start-up sequence), then the message loop.
+#include <windows.h>
+
+#include "app/application_win32.h"
+#include "app/installer_form_win32.h"
+#include "app/preparing_window_win32.h"
+#include "app/text.h"
+#include "system/system_library_win32.h"
+
+namespace {
+
+std::string executableFileName() {
+  char path[MAX_PATH + 1] = {};
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string full(path, n);
+  size_t slash = full.find_last_of("\\/");
+  return slash == std::string::npos ? full : full.substr(slash + 1);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  restrictLibrarySearch();
+  Application& app = Application::instance();
+  app.setHinstance(instance);
+  app.setTitle(loadText(IDS_PREPARING_INSTALLATION_TITLE));
+
+  PreparingWindow preparing;
+  if (!preparing.create(instance)) return 1;
+  app.setMainWindow(preparing.handle());
+  preparing.setCaption(executableFileName());
+  preparing.setMessage(loadText(IDS_PREPARING_INSTALLATION_TITLE));
+  app.processMessages();
+
+  createInstallerForm(preparing);
+  app.run();
+  return app.exitCode();
+}

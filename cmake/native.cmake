@@ -1,0 +1,26 @@
+# Native (Linux) build: portable modules, their tests, the packager, benchmarks.
+find_package(GTest REQUIRED)
+find_package(JPEG REQUIRED)
+target_link_libraries(portable PUBLIC JPEG::JPEG)
+
+add_library(native_support STATIC ${NATIVE_SOURCES})
+target_link_libraries(native_support PUBLIC portable)
+
+include(cmake/tools.cmake)
+
+file(GLOB NATIVE_TESTS CONFIGURE_DEPENDS tests/native/*.cpp tests/native/support/*.cpp)
+if(NATIVE_TESTS)
+  add_executable(native_tests ${NATIVE_TESTS})
+  target_link_libraries(native_tests PRIVATE native_support implode GTest::gtest_main)
+  target_compile_definitions(native_tests PRIVATE TEST_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures")
+  include(GoogleTest)
+  gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60)
+endif()
+
+file(GLOB BENCHES CONFIGURE_DEPENDS bench/*.cpp)
+foreach(b ${BENCHES})
+  get_filename_component(name ${b} NAME_WE)
+  add_executable(${name} ${b})
+  target_link_libraries(${name} PRIVATE native_support implode)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endforeach()

@@ -1,0 +1,17 @@
+# The implode encoder library and the packager, built for every target.
+file(GLOB IMPLODE_SOURCES CONFIGURE_DEPENDS tools/implode/*.cpp)
+if(IMPLODE_SOURCES)
+  add_library(implode STATIC ${IMPLODE_SOURCES})
+  target_link_libraries(implode PUBLIC portable)
+else()
+  add_library(implode INTERFACE)
+endif()
+
+file(GLOB SAVERPACK_SOURCES CONFIGURE_DEPENDS tools/saverpack/*.cpp)
+if(SAVERPACK_SOURCES)
+  add_executable(saverpack ${SAVERPACK_SOURCES})
+  target_link_libraries(saverpack PRIVATE portable implode)
+  if(WIN32)
+    target_link_options(saverpack PRIVATE -static -s)
+  endif()
+endif()

@@ -1,0 +1,26 @@
+# Windows tests: GoogleTest cross-built from Debian's sources, run under wine64
+# through CMAKE_CROSSCOMPILING_EMULATOR (set by the win64 preset).
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+file(GLOB WIN_FIXTURE_DIRS CONFIGURE_DEPENDS LIST_DIRECTORIES true tests/fixtures/*)
+foreach(dir ${WIN_FIXTURE_DIRS})
+  if(EXISTS ${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endforeach()
+
+file(GLOB WIN_TEST_SOURCES CONFIGURE_DEPENDS tests/win/*.cpp tests/win/support/*.cpp)
+if(WIN_TEST_SOURCES)
+  add_executable(win_tests ${WIN_TEST_SOURCES} resources/installer.rc)
+  target_link_libraries(win_tests PRIVATE installer_core implode gtest_main)
+  target_link_options(win_tests PRIVATE -static)
+  target_compile_definitions(win_tests PRIVATE
+    TEST_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures"
+    TEST_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  # One process under Wine: starting a Wine process per test case costs ~1 s each.
+  add_test(NAME win_tests COMMAND win_tests --gtest_brief=1)
+  set_tests_properties(win_tests PROPERTIES TIMEOUT 900)
+endif()

@@ -1,0 +1,33 @@
+// Why full paths: see the header.
+#include "system/system_library_win32.h"
+
+std::string systemDirectory() {
+  char buffer[MAX_PATH + 1];
+  UINT n = GetSystemDirectoryA(buffer, sizeof buffer);
+  if (n == 0 || n >= sizeof buffer) return std::string();
+  std::string dir(buffer, n);
+  while (!dir.empty() && dir.back() == '\\') dir.pop_back();
+  return dir;
+}
+
+HMODULE loadSystemLibrary(const char* name) {
+  std::string dir = systemDirectory();
+  if (dir.empty()) return nullptr;
+  std::string path = dir + "\\" + name;
+  return LoadLibraryA(path.c_str());
+}
+
+void restrictLibrarySearch() {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (!kernel) return;
+  // Both exist only on newer systems (Windows 7 with KB2533623 / XP SP1).
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
+  constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+  if (auto f = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+          reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories"))))
+    f(kSearchSystem32);
+  if (auto f = reinterpret_cast<SetDllDirectoryFn>(
+          reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA"))))
+    f("");
+}
