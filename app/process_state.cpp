@@ -1,0 +1,6 @@
+#include "app/process_state.h"
+
+ProcessState& processState() {
+  static ProcessState state;
+  return state;
+}
