@@ -1,0 +1,26 @@
+// Rules for names taken from a package before they become file system paths
+// or registry keys.  A hostile package must not be able to write outside the
+// folder it names, reach a device, or make a name Windows silently alters
+// (trailing dots and spaces are stripped by Win32, so "a.txt." and "a.txt"
+// would be the same file).  Names are 8-bit ANSI; bytes 0x80 and above are
+// accepted as they are.
+#pragma once
+
+#include <string_view>
+
+// A single file name: 1..255 chars; no '\\', '/', ':' or other character
+// Windows forbids (<>"|?* and control chars 0-31); not "." or ".."; no
+// trailing dot or space; not a device name (CON, PRN, AUX, NUL, CONIN$,
+// CONOUT$, COM0-9, LPT0-9, also with an extension such as "NUL.txt", in any
+// letter case).
+bool isSafeItemFileName(std::string_view name);
+
+// A path relative to a folder: 1..255 chars of backslash-separated
+// components, each a safe file name.  Refuses a leading backslash (absolute
+// or UNC paths), drive letters, forward slashes, empty, "." and ".."
+// components.
+bool isSafeEntryName(std::string_view name);
+
+// A saver name: 1..64 chars usable both as a folder name and as the last
+// component of a registry key path.
+bool isValidSaverName(std::string_view name);
