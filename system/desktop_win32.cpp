@@ -1,0 +1,67 @@
+// Desktop interactions (declared in system/desktop_win32.h).
+#include "system/desktop_win32.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "app/dialogs_win32.h"
+#include "app/text.h"
+#include "package/crc32.h"
+#include "system/folders_win32.h"
+
+namespace {
+
+constexpr int kCancelItem = 2;  // IDCANCEL
+
+// The running program's path exactly as the system reports it.
+std::string modulePath() {
+  std::vector<char> buffer(MAX_PATH + 1);
+  for (int tries = 0; tries < 4; ++tries) {
+    DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return std::string();
+    if (n < buffer.size()) return std::string(buffer.data(), n);
+    buffer.resize(buffer.size() * 4);  // truncated
+  }
+  return std::string();
+}
+
+}  // namespace
+
+void closeDisplayProperties() {
+  // The translated titles first, then the English ones.
+  const std::string titles[] = {loadText(IDS_DISPLAY_PROPERTIES_TITLE),
+                                loadText(IDS_SCREEN_SAVER_SETTINGS_TITLE), "Display Properties",
+                                "Screen Saver Settings"};
+  for (const std::string& title : titles) {
+    // An empty title would match any untitled window.
+    if (title.empty()) continue;
+    HWND window = FindWindowA(nullptr, title.c_str());
+    if (!window) continue;
+    // Cancel, so that nothing half-set in the dialog is applied.
+    SendDlgItemMessageA(window, kCancelItem, BM_CLICK, 0, 0);
+    return;
+  }
+}
+
+std::string startupShortcutName(const std::string& installerPath) {
+  std::uint32_t crc = 0;
+  if (!crc32OfString(installerPath, crc)) {
+    showPlainMessage(crcTableMismatchMessage(crcTableCheck()));
+    return std::string();
+  }
+  return std::to_string(crc) + "_installer.lnk";
+}
+
+void removeStartupShortcutIn(const std::string& startupFolder, const std::string& installerPath) {
+  if (startupFolder.empty() || installerPath.empty()) return;
+  std::string name = startupShortcutName(installerPath);
+  if (name.empty()) return;
+  deleteFileForced(withTrailingBackslash(startupFolder) + name);  // usually there is none
+}
+
+void removeStartupShortcut() {
+  removeStartupShortcutIn(getSpecialFolder(CSIDL_STARTUP), modulePath());
+}

@@ -1,0 +1,306 @@
+// Folders and files (declared in system/folders_win32.h).
+#include "system/folders_win32.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#include "app/application_win32.h"
+#include "app/process_state.h"
+#include "system/handles_win32.h"
+#include "system/system_library_win32.h"
+
+namespace {
+
+constexpr int kWorkFolderCandidates = 1000;
+constexpr const char* kMakerFolder = "Brindlefax\\";
+
+// The last path separator.  In a double-byte code page the second byte of a
+// character may be 0x5C, so lead bytes are stepped over.
+std::size_t lastBackslash(const std::string& s) {
+  std::size_t last = std::string::npos;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    auto c = static_cast<unsigned char>(s[i]);
+    if (IsDBCSLeadByte(c) && i + 1 < s.size()) {
+      ++i;
+      continue;
+    }
+    if (c == '\\') last = i;
+  }
+  return last;
+}
+
+bool endsWithBackslash(const std::string& s) {
+  return !s.empty() && lastBackslash(s) == s.size() - 1;
+}
+
+// A folder path as the attribute and directory calls want it: without its
+// trailing backslash, except for a drive root ("C:\") and the root ("\").
+std::string apiFolderPath(const std::string& folder) {
+  if (!endsWithBackslash(folder) || folder.size() == 1) return folder;
+  std::string bare = folder.substr(0, folder.size() - 1);
+  if (!bare.empty() && bare.back() == ':') return folder;
+  return bare;
+}
+
+// Everything up to and including the last backslash; empty without one.
+std::string folderPart(const std::string& path) {
+  std::size_t cut = lastBackslash(path);
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string environmentValue(const char* name) {
+  std::vector<char> buffer(MAX_PATH + 1);
+  for (int tries = 0; tries < 3; ++tries) {
+    DWORD n = GetEnvironmentVariableA(name, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return std::string();
+    if (n < buffer.size()) return std::string(buffer.data(), n);
+    buffer.resize(n + 1);  // too small: n is the size needed
+  }
+  return std::string();
+}
+
+// SHGetFolderPathA from SHFolder.dll, which older shells lack as a built-in.
+std::string shFolderPath(HWND owner, int csidl) {
+  using ShGetFolderPathFn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
+  UniqueModule library(loadSystemLibrary("shfolder.dll"));
+  if (!library) return std::string();
+  auto fn = reinterpret_cast<ShGetFolderPathFn>(
+      reinterpret_cast<void*>(GetProcAddress(library.get(), "SHGetFolderPathA")));
+  if (!fn) return std::string();
+  char buffer[MAX_PATH + 1] = {};
+  if (fn(owner, csidl, nullptr, 0, buffer) != S_OK) return std::string();
+  return buffer;
+}
+
+// One deletion with the attribute reset; true when the file is gone.
+bool deleteOnce(const std::string& path) {
+  if (!fileExists(path)) return true;
+  if (DeleteFileA(path.c_str())) return true;
+  // Read-only (also hidden or system on some systems) refuses deletion.
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileA(path.c_str()) != FALSE;
+}
+
+bool hasScrExtension(const std::string& path) {
+  std::size_t dot = path.find_last_of('.');
+  std::size_t slash = lastBackslash(path);
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+  std::string ext = path.substr(dot);
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return ext == ".scr";
+}
+
+}  // namespace
+
+std::string withTrailingBackslash(const std::string& folder) {
+  if (folder.empty() || endsWithBackslash(folder)) return folder;
+  return folder + "\\";
+}
+
+std::string getWindowsFolder() { return withTrailingBackslash(environmentValue("WINDIR")); }
+
+std::string getSystemFolder() {
+  char buffer[301];
+  UINT n = GetSystemDirectoryA(buffer, sizeof buffer);
+  if (n == 0 || n >= sizeof buffer) return std::string();
+  return withTrailingBackslash(std::string(buffer, n));
+}
+
+std::string getSysnativeFolder() {
+  // A 32-bit process on 64-bit Windows reaches the native system folder only
+  // through this alias; elsewhere the folder does not exist and is not read.
+  std::string root = environmentValue("SystemRoot");
+  if (root.empty()) return std::string();
+  return withTrailingBackslash(root) + "Sysnative\\";
+}
+
+std::string getSpecialFolder(int csidl) {
+  HWND owner = Application::instance().mainWindow();
+  LPITEMIDLIST list = nullptr;
+  HRESULT hr = SHGetSpecialFolderLocation(owner, csidl, &list);
+  if (SUCCEEDED(hr) && list) {
+    std::string result;
+    char buffer[MAX_PATH + 1] = {};
+    if (SHGetPathFromIDListA(list, buffer)) result = buffer;
+    IMalloc* allocator = nullptr;
+    if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
+      allocator->Free(list);
+      allocator->Release();
+    }
+    return result;
+  }
+  // Shells before Windows 2000 and ME know neither application data folder
+  // of the installer (local, common); SHFolder.dll supplies them there.
+  if (csidl == CSIDL_APPDATA || csidl == CSIDL_PERSONAL || csidl == CSIDL_LOCAL_APPDATA ||
+      csidl == CSIDL_COMMON_APPDATA)
+    return shFolderPath(owner, csidl);
+  return std::string();
+}
+
+ErrorCode initInstallerFolders(const std::string& installerPath) {
+  InstallerFolders& f = processState().folders;
+  f.windowsFolder = getWindowsFolder();
+  f.systemFolder = getSystemFolder();
+  f.sysnativeFolder = getSysnativeFolder();
+  std::string common = getSpecialFolder(CSIDL_COMMON_APPDATA);
+  f.commonFolder = common.empty() ? std::string() : withTrailingBackslash(common) + kMakerFolder;
+  f.exeFolder = folderPart(installerPath);
+  if (f.systemFolder.empty() || f.commonFolder.empty()) return errNoFolder;
+  return createWorkFolder("ZNK", f.workFolder);
+}
+
+ErrorCode createWorkFolder(const std::string& prefix, std::string& folder) {
+  std::string local = getSpecialFolder(CSIDL_LOCAL_APPDATA);
+  if (local.empty()) return errNoFolder;
+  return createWorkFolderIn(withTrailingBackslash(local) + kMakerFolder, prefix, folder);
+}
+
+ErrorCode createWorkFolderIn(const std::string& baseFolder, const std::string& prefix,
+                             std::string& folder) {
+  std::string base = withTrailingBackslash(baseFolder);
+  // A failure here is not reported by itself: every candidate then fails.
+  if (!folderExists(base)) CreateDirectoryA(apiFolderPath(base).c_str(), nullptr);
+  DWORD lastError = 0;
+  for (int n = 1; n <= kWorkFolderCandidates; ++n) {
+    std::string candidate = base + prefix + std::to_string(n);
+    // Any entry of that name, file or folder, belongs to someone else.
+    if (GetFileAttributesA(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+    if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+      folder = candidate + "\\";
+      return errOk;
+    }
+    lastError = GetLastError();  // another run may have taken it meanwhile: go on
+  }
+  return lastError != 0 ? static_cast<ErrorCode>(lastError) : errNoWorkFolder;
+}
+
+bool fileExists(const std::string& path) {
+  if (path.empty()) return false;
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool folderExists(const std::string& path) {
+  if (path.empty()) return false;
+  DWORD attributes = GetFileAttributesA(apiFolderPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+ErrorCode deleteFileForced(const std::string& path) {
+  return deleteOnce(path) ? errOk : errFileBusy;
+}
+
+ErrorCode deleteFileWithRetries(const std::string& path, int attempts) {
+  // No pause between attempts: they cover a file another process is about
+  // to release, such as a library still being unloaded.
+  ErrorCode result = errUnspecified;
+  for (; attempts > 0 && result != errOk; --attempts) {
+    if (deleteOnce(path))
+      result = errOk;
+    else
+      result = hasScrExtension(path) ? errSaverNotReplaceable : errFileBusy;
+  }
+  return result;
+}
+
+ErrorCode deleteFolderTree(const std::string& folderText) {
+  if (folderText.empty()) return errUnspecified;
+  // Without the backslash the pattern below would match the folder's siblings.
+  const std::string folder = withTrailingBackslash(folderText);
+  const std::string bare = apiFolderPath(folder);
+  DWORD attributes = GetFileAttributesA(bare.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return errOk;
+  // A junction or symbolic link is removed as a link: walking into it would
+  // delete files elsewhere (someone may have planted one into our folders).
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    return RemoveDirectoryA(bare.c_str()) ? errOk : errUnspecified;
+
+  ErrorCode error = errOk;
+  WIN32_FIND_DATAA entry;
+  UniqueFind find(FindFirstFileA((folder + "*.*").c_str(), &entry));
+  if (find) {
+    do {
+      std::string name = entry.cFileName;
+      // A long name outside the code page reads as '?': use the short name.
+      if (name.find('?') != std::string::npos && entry.cAlternateFileName[0] != '\0')
+        name = entry.cAlternateFileName;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (name == "." || name == "..") continue;
+        // Not examined: a subfolder that stays makes the removal below fail.
+        deleteFolderTree(folder + name + "\\");
+      } else {
+        error = deleteFileForced(folder + name);
+      }
+    } while (error == errOk && FindNextFileA(find.get(), &entry));
+  }
+  find.reset();
+  if (error != errOk) return error;
+  if (!folderExists(folder)) return errOk;
+  SetFileAttributesA(bare.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return RemoveDirectoryA(bare.c_str()) ? errOk : errUnspecified;
+}
+
+void myGetFileVersion(const std::string& path, int& major, int& revision) {
+  using SizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
+  using InfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
+  using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+  UniqueModule library(loadSystemLibrary("version.dll"));
+  if (!library) return;
+  auto sizeFn = reinterpret_cast<SizeFn>(
+      reinterpret_cast<void*>(GetProcAddress(library.get(), "GetFileVersionInfoSizeA")));
+  auto infoFn = reinterpret_cast<InfoFn>(
+      reinterpret_cast<void*>(GetProcAddress(library.get(), "GetFileVersionInfoA")));
+  auto queryFn = reinterpret_cast<QueryFn>(
+      reinterpret_cast<void*>(GetProcAddress(library.get(), "VerQueryValueA")));
+  if (!sizeFn || !infoFn || !queryFn) return;
+
+  DWORD handle = 0;
+  DWORD size = sizeFn(path.c_str(), &handle);
+  if (size == 0) return;  // no resource, or no such file
+  std::vector<char> buffer(size);
+  if (!infoFn(path.c_str(), 0, size, buffer.data())) return;
+  void* value = nullptr;
+  UINT length = 0;
+  char root[] = "\\";
+  if (!queryFn(buffer.data(), root, &value, &length) || !value ||
+      length < sizeof(VS_FIXEDFILEINFO))
+    return;
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+  // a.b.c.d is stored as MS = a:b, LS = c:d; the callers want a and c.
+  major = static_cast<int>(HIWORD(fixed->dwFileVersionMS));
+  revision = static_cast<int>(HIWORD(fixed->dwFileVersionLS));
+}
+
+bool copyFile(const std::string& src, const std::string& dst, bool failIfExists) {
+  // CopyFile carries the source's attributes over, and a read-only
+  // destination refuses to be replaced: both are cleared first.
+  if (fileExists(src)) SetFileAttributesA(src.c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::string folder = folderPart(dst);
+  if (folder.empty() || folderExists(folder)) {
+    if (fileExists(dst)) SetFileAttributesA(dst.c_str(), FILE_ATTRIBUTE_NORMAL);
+  } else {
+    createFolderPath(folder);
+  }
+  return CopyFileA(src.c_str(), dst.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
+}
+
+void createFolderPath(const std::string& path) {
+  // The path and its missing ancestors, innermost first.  Each parent is
+  // strictly shorter, so the walk ends at the top of any path.
+  std::vector<std::string> missing;
+  std::string current = path;
+  while (!current.empty() && !folderExists(current)) {
+    missing.push_back(current);
+    std::string bare = current;
+    if (endsWithBackslash(bare)) bare.pop_back();
+    std::size_t cut = lastBackslash(bare);
+    if (cut == std::string::npos || cut == 0) break;  // "C:", "\x": nothing above
+    current = bare.substr(0, cut + 1);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+    CreateDirectoryA(it->c_str(), nullptr);  // failures show when the folder is used
+}

@@ -1,0 +1,85 @@
+// Launcher messaging (declared in system/launcher_win32.h).
+#include "system/launcher_win32.h"
+
+#include <cstdint>
+
+#include "app/application_win32.h"
+#include "app/process_state.h"
+#include "system/command_line.h"
+
+namespace {
+
+// Set once by the installer window when it is created; GUI thread only.
+HWND senderWindow = nullptr;
+
+HWND sender() { return senderWindow ? senderWindow : Application::instance().mainWindow(); }
+
+std::vector<std::string> processParameters() { return commandLineParameters(GetCommandLineA()); }
+
+void send(COPYDATASTRUCT& record) {
+  std::uint32_t launcher = processState().launcherWindow;
+  if (launcher == 0) return;
+  // Blocks until the launcher has handled it (returns at once for a handle
+  // that is no window); the result means nothing to us.
+  SendMessageA(launcherHandle(launcher), WM_COPYDATA, reinterpret_cast<WPARAM>(sender()),
+               reinterpret_cast<LPARAM>(&record));
+}
+
+COPYDATASTRUCT recordFor(std::vector<char>& data) {
+  COPYDATASTRUCT record{};
+  record.dwData = 0;
+  record.cbData = static_cast<DWORD>(data.size());
+  record.lpData = data.data();
+  return record;
+}
+
+std::vector<char> withTerminator(const std::string& text) {
+  std::vector<char> data(text.begin(), text.end());
+  data.push_back('\0');
+  return data;
+}
+
+}  // namespace
+
+HWND launcherHandle(std::uint32_t value) {
+  return reinterpret_cast<HWND>(static_cast<std::intptr_t>(static_cast<std::int32_t>(value)));
+}
+
+void setLauncherSenderWindow(HWND window) { senderWindow = window; }
+
+void findLauncherWindow(const std::vector<std::string>& params) {
+  // A value that is not a plain decimal number counts as no launcher.
+  processState().launcherWindow = parseLauncherWindow(params);
+}
+
+void findLauncherWindow() { findLauncherWindow(processParameters()); }
+
+void sendLauncherMessage(COPYDATASTRUCT& record, const std::vector<std::string>& params) {
+  // While no launcher is known the command line is read again each time.
+  if (processState().launcherWindow == 0) findLauncherWindow(params);
+  send(record);
+}
+
+void sendLauncherMessage(COPYDATASTRUCT& record) {
+  if (processState().launcherWindow == 0) findLauncherWindow();
+  send(record);
+}
+
+void notifyLauncher(const std::string& text, const std::vector<std::string>& params) {
+  std::vector<char> data = withTerminator(text);  // alive until the call returns
+  COPYDATASTRUCT record = recordFor(data);
+  sendLauncherMessage(record, params);
+}
+
+void notifyLauncher(const std::string& text) {
+  std::vector<char> data = withTerminator(text);
+  COPYDATASTRUCT record = recordFor(data);
+  sendLauncherMessage(record);
+}
+
+void postLauncherClosed() {
+  std::uint32_t launcher = processState().launcherWindow;
+  // PostMessage to a null window would post to our own thread's queue.
+  if (launcher == 0) return;
+  PostMessageA(launcherHandle(launcher), kLauncherClosedMessage, 0, 0);
+}

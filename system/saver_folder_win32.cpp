@@ -1,0 +1,93 @@
+// The saver's folder (declared in system/saver_folder_win32.h).
+#include "system/saver_folder_win32.h"
+
+#include <windows.h>
+
+#include "app/install_ui.h"
+#include "app/messages.h"
+#include "app/process_state.h"
+#include "package/names.h"
+#include "system/folders_win32.h"
+
+namespace {
+
+// An empty name would make folder + name + "\" the folder itself: removing
+// "the earlier installation" would then empty the Windows folder.
+bool usable(const std::string& folder, const std::string& name) {
+  return !folder.empty() && isValidSaverName(name);
+}
+
+// CreateDirectoryA; 0 when it succeeded or the folder is already there.
+ErrorCode createOneFolder(const std::string& folder) {
+  if (CreateDirectoryA(folder.c_str(), nullptr)) return errOk;
+  DWORD error = GetLastError();
+  if (error == ERROR_ALREADY_EXISTS) return errOk;
+  return error != 0 ? static_cast<ErrorCode>(error) : errUnspecified;
+}
+
+// Copies one document from the work folder into the saver folder.
+ErrorCode copyDocument(const std::string& workFolder, const std::string& saverFolder,
+                       const std::string& name) {
+  std::string source = workFolder + name;
+  if (!fileExists(source)) return errFileMissing;
+  if (copyFile(source, saverFolder + name, false)) return errOk;
+  DWORD error = GetLastError();
+  return error != 0 ? static_cast<ErrorCode>(error) : errCopyFailed;
+}
+
+}  // namespace
+
+bool saverExistsIn(const std::string& folder, const std::string& name) {
+  if (!usable(folder, name)) return false;
+  return fileExists(folder + name + ".scr") || folderExists(folder + name + "\\");
+}
+
+ErrorCode removeSaverFrom(const std::string& folder, const std::string& name) {
+  if (!usable(folder, name)) return errOk;
+  ErrorCode result = errOk;
+  std::string program = folder + name + ".scr";
+  if (fileExists(program)) result = deleteFileForced(program);
+  std::string tree = folder + name + "\\";
+  if (folderExists(tree)) {
+    ErrorCode treeResult = deleteFolderTree(tree);
+    if (result == errOk) result = treeResult;
+  }
+  return result;
+}
+
+ErrorCode createSaverFolders(const std::string& folder, const std::string& name) {
+  ErrorCode remembered = errOk;
+  if (!folderExists(folder)) remembered = createOneFolder(folder);
+  std::string own = folder + name + "\\";
+  if (folderExists(own)) return remembered;
+  ErrorCode result = createOneFolder(own);
+  return result != errOk ? result : remembered;
+}
+
+ErrorCode prepareSaverFolder(const std::string& folder, const std::string& name, bool ask,
+                             const std::string& question, InstallUi& ui) {
+  const std::string& windowsFolder = processState().folders.windowsFolder;
+  bool inFolder = saverExistsIn(folder, name);
+  bool inWindows = saverExistsIn(windowsFolder, name);
+  if ((inFolder || inWindows) && ask) {
+    MessageSpec message = overwriteQuestionMessage(name);
+    if (!question.empty()) message.text = name + question;
+    // Closing the box answers Cancel as well.
+    if (ui.showMessage(message) != kButtonOk) return errUserAbort;
+  }
+  // What cannot be removed stays; writing the files reports it later.
+  if (inWindows) removeSaverFrom(windowsFolder, name);
+  if (inFolder) removeSaverFrom(folder, name);
+  return createSaverFolders(folder, name);
+}
+
+ErrorCode copyLicenseAndReadMe(const std::string& workFolder, const std::string& saverFolder,
+                               const std::string& licenseName, const std::string& readMeName) {
+  ErrorCode result = errOk;
+  if (!licenseName.empty()) result = copyDocument(workFolder, saverFolder, licenseName);
+  if (!readMeName.empty()) {
+    ErrorCode readMe = copyDocument(workFolder, saverFolder, readMeName);
+    if (readMe != errOk) result = readMe;
+  }
+  return result;
+}

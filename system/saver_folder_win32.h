@@ -1,0 +1,41 @@
+// The saver's own folder: finding an earlier installation, asking before it
+// is replaced, removing it, creating the folders, and copying the license
+// and read-me documents into it.
+#pragma once
+
+#include <string>
+
+#include "app/error_codes.h"
+
+class InstallUi;
+
+// folder + name + ".scr" is a file, or folder + name + "\" a folder.  False
+// for an empty folder or a name that is not a valid saver name (it could
+// otherwise name the folder itself or a path outside it).
+bool saverExistsIn(const std::string& folder, const std::string& name);
+
+// Deletes folder + name + ".scr" and the tree folder + name + "\", each when
+// it exists.  0 or the first failure's code; does nothing for the names
+// saverExistsIn refuses.
+ErrorCode removeSaverFrom(const std::string& folder, const std::string& name);
+
+// Creates folder and folder + name + "\" (one level each) where missing.  0,
+// or the system's code of the failed creation (183, already exists, counts
+// as success).
+ErrorCode createSaverFolders(const std::string& folder, const std::string& name);
+
+// Before the saver's files are written: with an earlier installation in
+// folder or in the Windows folder and ask set, asks name + question (OK and
+// Cancel) through ui; anything but OK gives errUserAbort and nothing is
+// touched.  Then removes the earlier copies (results ignored) and returns
+// createSaverFolders(folder, name).  An empty question uses the string
+// table's overwrite question.
+ErrorCode prepareSaverFolder(const std::string& folder, const std::string& name, bool ask,
+                             const std::string& question, InstallUi& ui);
+
+// Copies workFolder + licenseName and then workFolder + readMeName into
+// saverFolder, replacing what is there; an empty name skips that document.
+// A missing source gives errFileMissing, a failed copy the system's code;
+// the read-me's failure replaces the license's, its success does not.
+ErrorCode copyLicenseAndReadMe(const std::string& workFolder, const std::string& saverFolder,
+                               const std::string& licenseName, const std::string& readMeName);

@@ -1,0 +1,114 @@
+// The operating-system query and the installer's folders under wine64.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include "app/process_state.h"
+#include "system/folders_win32.h"
+#include "system/os_version_win32.h"
+#include "tests/win/support/folder_fixture.h"
+
+namespace {
+
+// Puts processState().folders and an environment variable back afterwards.
+class SavedFolders {
+public:
+  SavedFolders() : saved_(processState().folders) {}
+  ~SavedFolders() { processState().folders = saved_; }
+
+private:
+  InstallerFolders saved_;
+};
+
+// Clears an environment variable for the scope.
+class ClearedEnvironment {
+public:
+  explicit ClearedEnvironment(const char* name) : name_(name) {
+    char buffer[1024];
+    DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+    value_.assign(buffer, n < sizeof buffer ? n : 0);
+    SetEnvironmentVariableA(name, nullptr);
+  }
+  ~ClearedEnvironment() { SetEnvironmentVariableA(name_, value_.empty() ? nullptr : value_.c_str()); }
+
+private:
+  const char* name_;
+  std::string value_;
+};
+
+}  // namespace
+
+TEST(OsQuery, WineReportsWindows7WithoutWow64) {
+  // A 64-bit process is never under WOW64, and 6.1 is no code of its own.
+  VersionRecord v = queryVersionRecord();
+  ASSERT_TRUE(v.queryOk);
+  EXPECT_EQ(v.platformId, kPlatformWin32NT);
+  EXPECT_EQ(std::to_string(v.major) + "." + std::to_string(v.minor), "6.1");
+  EXPECT_EQ(v.csdVersion, "Service Pack 1");  // the terminator was found in the record
+  EXPECT_FALSE(isWow64());
+  EXPECT_EQ(GetOperatingSystem(), kOsUnknown);
+  WindowsVersionFlags f = getWindowsVersionFlags();
+  EXPECT_FALSE(f.isWin95 || f.isWin98 || f.isWinME || f.isWinNT || f.isWin2000 || f.isWinXP);
+}
+
+TEST(OsQuery, FailedWow64QueryThrowsBadProcessHandle) {
+  try {
+    isWow64Process(reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x7ffffff0)));
+    FAIL() << "no exception";
+  } catch (const OsQueryError& e) {
+    EXPECT_STREQ(e.what(), "Bad process handle");
+  }
+}
+
+TEST(Folders, InitInstallerFoldersFillsTheTableInOrder) {
+  SavedFolders saved;
+  ASSERT_EQ(initInstallerFolders("C:\\some dir\\setup.exe"), errOk);
+  const InstallerFolders& f = processState().folders;
+  EXPECT_EQ(f.windowsFolder, "C:\\windows\\");
+  EXPECT_EQ(f.systemFolder, "C:\\windows\\system32\\");
+  EXPECT_EQ(f.sysnativeFolder, "C:\\windows\\Sysnative\\");
+  EXPECT_EQ(f.commonFolder, "C:\\ProgramData\\Brindlefax\\");
+  EXPECT_EQ(f.exeFolder, "C:\\some dir\\");
+  const std::string base = "C:\\users\\root\\AppData\\Local\\Brindlefax\\ZNK";
+  EXPECT_EQ(f.workFolder.compare(0, base.size(), base), 0) << f.workFolder;
+  EXPECT_EQ(f.workFolder.back(), '\\');
+  EXPECT_TRUE(folderExists(f.workFolder));
+  EXPECT_EQ(deleteFolderTree(f.workFolder), errOk);
+}
+
+TEST(Folders, EmptyWindirOrSystemRootDoesNotStopTheStart) {
+  SavedFolders saved;
+  ClearedEnvironment windir("WINDIR"), root("SystemRoot");
+  ASSERT_EQ(initInstallerFolders("setup.exe"), errOk);
+  const InstallerFolders& f = processState().folders;
+  // Empty, not "\" or "\Sysnative\": those would name the current drive's root.
+  EXPECT_EQ(f.windowsFolder, "");
+  EXPECT_EQ(f.sysnativeFolder, "");
+  EXPECT_EQ(f.exeFolder, "");
+  EXPECT_EQ(deleteFolderTree(f.workFolder), errOk);
+}
+
+class WorkFolder : public FolderFixture {};
+
+TEST_F(WorkFolder, SkipsTakenNamesWhetherFilesOrFolders) {
+  const std::string base = rootDir() + "Brindlefax\\";  // created on demand
+  ASSERT_TRUE(winfs::makeFolders(base + "ZNK1"));
+  ASSERT_TRUE(winfs::writeFile(base + "ZNK2", "a file"));
+  std::string folder;
+  ASSERT_EQ(createWorkFolderIn(rootDir() + "Brindlefax", "ZNK", folder), errOk);
+  EXPECT_EQ(folder, base + "ZNK3\\");
+  EXPECT_TRUE(winfs::isFolder(folder));
+  ASSERT_EQ(createWorkFolderIn(base, "ZNK", folder), errOk);  // never reused
+  EXPECT_EQ(folder, base + "ZNK4\\");
+}
+
+TEST_F(WorkFolder, AllCandidatesTakenOrUnreachableIsAnError) {
+  for (int n = 1; n <= 1000; ++n)
+    ASSERT_TRUE(CreateDirectoryA((rootDir() + "P" + std::to_string(n)).c_str(), nullptr));
+  std::string folder = "unchanged";
+  EXPECT_EQ(createWorkFolderIn(rootDir(), "P", folder), errNoWorkFolder);
+  EXPECT_EQ(folder, "unchanged");
+  // The base cannot be created: every candidate fails with path not found.
+  EXPECT_EQ(createWorkFolderIn(rootDir() + "no\\such\\", "ZNK", folder), ERROR_PATH_NOT_FOUND);
+}

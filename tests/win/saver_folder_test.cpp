@@ -1,0 +1,157 @@
+// The saver's folder: the overwrite question, replacing an earlier
+// installation, creating the folders and copying the documents.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "app/install_ui.h"
+#include "app/process_state.h"
+#include "system/handles_win32.h"
+#include "system/saver_folder_win32.h"
+#include "tests/win/support/folder_fixture.h"
+
+namespace {
+
+// Answers every question with a fixed button and remembers what was asked.
+class AnsweringUi : public InstallUi {
+public:
+  explicit AnsweringUi(int answer) : answer_(answer) {}
+  void showStatus(const std::string&) override {}
+  void stepProgress() override {}
+  bool cancelRequested() override { return false; }
+  void reportInstallError(ErrorCode, const std::string&) override {}
+  int showMessage(const MessageSpec& message) override {
+    asked.push_back(message);
+    return answer_;
+  }
+  std::vector<MessageSpec> asked;
+
+private:
+  int answer_;
+};
+
+const std::string kQuestion = " screen saver already exists. Overwrite?";
+
+class SaverFolder : public FolderFixture {
+protected:
+  void SetUp() override {
+    FolderFixture::SetUp();
+    saved_ = processState().folders.windowsFolder;
+    windows_ = rootDir() + "windows\\";
+    ASSERT_TRUE(winfs::makeFolders(windows_));
+    processState().folders.windowsFolder = windows_;
+  }
+  void TearDown() override {
+    processState().folders.windowsFolder = saved_;
+    FolderFixture::TearDown();
+  }
+  // An earlier installation in the common folder: program and data folder.
+  void plantInCommon() {
+    ASSERT_TRUE(winfs::writeFile(commonDir() + "Aquarium.scr", "old program"));
+    ASSERT_TRUE(winfs::writeFile(commonDir() + "Aquarium\\old.dat", "old data"));
+    winfs::setReadOnly(commonDir() + "Aquarium\\old.dat", true);
+  }
+  std::string windows_;
+
+private:
+  std::string saved_;
+};
+
+}  // namespace
+
+TEST_F(SaverFolder, TheQuestionDecidesWhetherAnEarlierCopyIsReplaced) {
+  struct Case {
+    bool earlier, ask;
+    int answer;  // 0: the box was closed
+    ErrorCode expected;
+    bool asked;
+  } cases[] = {
+      {false, true, kButtonCancel, errOk, false},
+      {true, true, kButtonCancel, errUserAbort, true},
+      {true, true, 0, errUserAbort, true},
+      {true, true, kButtonOk, errOk, true},
+      {true, false, kButtonCancel, errOk, false},  // quiet: replaced without asking
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.earlier << c.ask << c.answer);
+    winfs::removeTree(commonDir());
+    if (c.earlier) plantInCommon();
+    AnsweringUi ui(c.answer);
+    EXPECT_EQ(prepareSaverFolder(commonDir(), "Aquarium", c.ask, kQuestion, ui), c.expected);
+    ASSERT_EQ(ui.asked.size(), c.asked ? 1u : 0u);
+    if (c.asked) {
+      EXPECT_EQ(ui.asked[0].text, "Aquarium screen saver already exists. Overwrite?");
+      EXPECT_EQ(ui.asked[0].kind, DialogKind::Confirm);
+      EXPECT_EQ(ui.asked[0].buttons, DialogButtons::OkCancel);
+    }
+    bool kept = c.expected == errUserAbort;  // nothing touched, or all replaced
+    EXPECT_EQ(winfs::exists(commonDir() + "Aquarium.scr"), kept);
+    EXPECT_EQ(winfs::exists(commonDir() + "Aquarium\\old.dat"), kept);
+    EXPECT_TRUE(winfs::isFolder(commonDir() + "Aquarium"));
+  }
+}
+
+TEST_F(SaverFolder, ACopyInTheWindowsFolderAloneAsks) {
+  for (const char* planted : {"Aquarium.scr", "Aquarium\\x.dat"}) {
+    SCOPED_TRACE(planted);
+    ASSERT_TRUE(winfs::writeFile(windows_ + planted, "old"));
+    AnsweringUi cancel(kButtonCancel);
+    EXPECT_EQ(prepareSaverFolder(commonDir(), "Aquarium", true, kQuestion, cancel), errUserAbort);
+    EXPECT_TRUE(winfs::exists(windows_ + planted));
+    AnsweringUi ok(kButtonOk);
+    EXPECT_EQ(prepareSaverFolder(commonDir(), "Aquarium", true, kQuestion, ok), errOk);
+    EXPECT_EQ(ok.asked.size(), 1u);
+    EXPECT_TRUE(winfs::listFolder(windows_).empty());
+  }
+}
+
+TEST_F(SaverFolder, AnEmptyNameNeverNamesTheFolderItself) {
+  ASSERT_TRUE(winfs::writeFile(windows_ + "system.ini", "precious"));
+  EXPECT_FALSE(saverExistsIn(windows_, ""));
+  EXPECT_EQ(removeSaverFrom(windows_, ""), errOk);
+  EXPECT_TRUE(winfs::exists(windows_ + "system.ini"));
+}
+
+TEST_F(SaverFolder, CreateSaverFolders) {
+  EXPECT_EQ(createSaverFolders(rootDir() + "new\\", "B"), errOk);
+  EXPECT_EQ(createSaverFolders(rootDir() + "new\\", "B"), errOk);  // both exist already
+  EXPECT_TRUE(winfs::isFolder(rootDir() + "new\\B"));
+  // One level each: a missing parent is the system's path-not-found.
+  EXPECT_EQ(createSaverFolders(rootDir() + "x\\y\\", "C"), ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(SaverFolder, CopyLicenseAndReadMe) {
+  const std::string saver = commonDir() + "Aquarium\\";
+  struct Case {
+    const char* label;
+    bool license, licenseLocked, readMe;
+    ErrorCode expected;
+  } cases[] = {
+      {"both copied", true, false, true, errOk},
+      {"license missing", false, false, true, errFileMissing},
+      {"license copy fails, read-me copied", true, true, true, ERROR_SHARING_VIOLATION},
+      {"read-me missing", true, false, false, errFileMissing},
+      {"license fails, read-me missing", true, true, false, errFileMissing},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    winfs::removeTree(workDir());
+    winfs::removeTree(saver);
+    ASSERT_TRUE(!c.license || winfs::writeFile(workDir() + "license.txt", "L"));
+    ASSERT_TRUE(!c.readMe || winfs::writeFile(workDir() + "readme.rtf", "R"));
+    UniqueFile lock;
+    if (c.licenseLocked) {
+      ASSERT_TRUE(winfs::writeFile(saver + "license.txt", "held"));
+      lock = UniqueFile(CreateFileA((saver + "license.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    }
+    EXPECT_EQ(copyLicenseAndReadMe(workDir(), saver, "license.txt", "readme.rtf"), c.expected);
+    if (c.readMe) {
+      EXPECT_EQ(winfs::readText(saver + "readme.rtf"), "R");
+    }
+    if (c.license && !c.licenseLocked) {
+      EXPECT_EQ(winfs::readText(saver + "license.txt"), "L");
+    }
+  }
+  EXPECT_EQ(copyLicenseAndReadMe(workDir(), saver, "", ""), errOk);
+}
