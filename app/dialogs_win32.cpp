@@ -31,6 +31,12 @@ struct AbortBoxArgs {
   DialogKind kind;
 };
 
+// The label draws like a message box's text: '&' is shown as it is (a path
+// may contain one), and a word longer than the line (a long path without
+// blanks) breaks inside instead of widening the box past the screen.
+constexpr DWORD kLabelStyles = SS_NOPREFIX | SS_EDITCONTROL;
+constexpr UINT kLabelDrawFlags = DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX | DT_EDITCONTROL;
+
 // Sizes the lone-Abort box to its text the way the system's box does: the
 // text wraps at a fixed maximum width, the button is centred below it.
 void layoutAbortBox(HWND dlg, const std::string& text) {
@@ -40,7 +46,7 @@ void layoutAbortBox(HWND dlg, const std::string& text) {
   HDC dc = GetDC(label);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
   RECT tr = {0, 0, 420, 0};
-  DrawTextA(dc, text.c_str(), -1, &tr, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS);
+  DrawTextA(dc, text.c_str(), -1, &tr, DT_CALCRECT | kLabelDrawFlags);
   SelectObject(dc, old);
   ReleaseDC(label, dc);
 
@@ -69,7 +75,9 @@ INT_PTR CALLBACK abortBoxProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_INITDIALOG: {
       auto* args = reinterpret_cast<AbortBoxArgs*>(lp);
       SetWindowTextA(dlg, args->title.c_str());
-      SetDlgItemTextA(dlg, IDC_ABORTBOX_TEXT, args->text.c_str());
+      HWND label = GetDlgItem(dlg, IDC_ABORTBOX_TEXT);
+      SetWindowLongPtrA(label, GWL_STYLE, GetWindowLongPtrA(label, GWL_STYLE) | kLabelStyles);
+      SetWindowTextA(label, args->text.c_str());
       SendDlgItemMessageA(dlg, IDC_ABORTBOX_ICON, STM_SETICON,
                           reinterpret_cast<WPARAM>(LoadIconA(nullptr, iconFor(args->kind))), 0);
       layoutAbortBox(dlg, args->text);
@@ -88,6 +96,20 @@ INT_PTR CALLBACK abortBoxProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
       return TRUE;
   }
   return FALSE;
+}
+
+// Wine ends every message box with IDCANCEL on Esc or Alt+F4, even one
+// without a Cancel button, where Windows gives IDOK (OK box) or ignores the
+// key (Yes/No box).  A result outside the row becomes the row's negative
+// answer, so callers only ever see the id of a button that was shown.
+int answerWithinRow(DialogButtons buttons, int result) {
+  if (result == 0) return 0;  // the box could not be shown
+  switch (buttons) {
+    case DialogButtons::YesNo: return result == IDYES ? IDYES : IDNO;
+    case DialogButtons::OkCancel: return result == IDOK ? IDOK : IDCANCEL;
+    case DialogButtons::Abort: return IDABORT;
+    default: return IDOK;
+  }
 }
 
 HWND dialogOwner() {
@@ -114,7 +136,7 @@ int showMessageDialog(DialogKind kind, DialogButtons buttons, const std::string&
     case DialogButtons::OkCancel: type |= MB_OKCANCEL; break;
     default: type |= MB_OK; break;
   }
-  return MessageBoxA(owner, text.c_str(), title.c_str(), type);
+  return answerWithinRow(buttons, MessageBoxA(owner, text.c_str(), title.c_str(), type));
 }
 
 int showMessage(const MessageSpec& spec) {

@@ -1,11 +1,13 @@
 // The installer's entry point: the preparing window, the installer window
 // (whose creation runs the start-up sequence), then the message loop.
 #include <windows.h>
+#include <ole2.h>
 
 #include "app/application_win32.h"
 #include "app/installer_form_win32.h"
 #include "app/preparing_window_win32.h"
 #include "app/text.h"
+#include "system/handles_win32.h"
 #include "system/system_library_win32.h"
 
 namespace {
@@ -22,6 +24,15 @@ std::string executableFileName() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   restrictLibrarySearch();
+  // The progress bar's class comes from comctl32, taken from the system folder.
+  UniqueModule commonControls(loadSystemLibrary("comctl32.dll"));
+  if (auto init = reinterpret_cast<void(WINAPI*)()>(
+          reinterpret_cast<void*>(GetProcAddress(commonControls.get(), "InitCommonControls"))))
+    init();
+  bool oleReady = SUCCEEDED(OleInitialize(nullptr));
+  ScopeExit oleDone([oleReady] {
+    if (oleReady) OleUninitialize();
+  });
   Application& app = Application::instance();
   app.setHinstance(instance);
   app.setTitle(loadText(IDS_PREPARING_INSTALLATION_TITLE));

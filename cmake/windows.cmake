@@ -23,7 +23,6 @@ set(STUB_SYSTEM_LIBS ole32 oleaut32 uuid shell32 advapi32 gdi32 user32 kernel32)
 add_library(installer_core STATIC ${WIN32_SOURCES})
 target_compile_options(installer_core PRIVATE ${SIZE_FLAGS})
 target_link_libraries(installer_core PUBLIC portable ${STUB_SYSTEM_LIBS})
-target_compile_definitions(installer_core PUBLIC INSTALLER_SIZE_IN_BYTES2=${INSTALLER_SIZE_IN_BYTES2})
 
 configure_file(resources/installer.manifest.in ${CMAKE_BINARY_DIR}/installer.manifest @ONLY)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -I${CMAKE_BINARY_DIR}")

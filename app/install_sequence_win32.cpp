@@ -1,0 +1,210 @@
+// The install sequence and the window's remaining handlers: Install, Cancel,
+// Close, closing the window, and the offer to open the control panel.
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "app/application_win32.h"
+#include "app/installer_form_win32.h"
+#include "app/messages.h"
+#include "app/preparing_window_win32.h"
+#include "app/process_state.h"
+#include "app/text.h"
+#include "flash/flash_panel_win32.h"
+#include "package/extraction_win32.h"
+#include "system/desktop_win32.h"
+#include "system/folders_win32.h"
+#include "system/launcher_win32.h"
+#include "system/os_version.h"
+#include "system/saver_folder_win32.h"
+#include "system/uninstall_win32.h"
+
+namespace {
+
+// Keeps the hourglass up for one operation and restores the old cursor.
+class HourglassCursor {
+public:
+  HourglassCursor() : old_(SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)))) {}
+  ~HourglassCursor() { SetCursor(old_); }
+  HourglassCursor(const HourglassCursor&) = delete;
+  HourglassCursor& operator=(const HourglassCursor&) = delete;
+
+private:
+  HCURSOR old_;
+};
+
+bool goingOn(const ProcessState& s, ErrorCode result) { return result == errOk && !s.cancelRequested; }
+
+}  // namespace
+
+void TInstallerForm::installBtnClick() {
+  ProcessState& s = processState();
+  if (s.isInstalling) return;
+  s.isInstalling = true;
+  bool closeAfterwards = true;
+  s.cancelRequested = false;
+  ErrorCode result = installScreenSaver();
+  if (!s.cancelRequested && result == errOk) promptOpenControlPanel();
+  if (result != errOk) closeAfterwards = false;
+  s.isInstalling = false;
+  if (closeAfterwards) closeAndTerminate();
+}
+
+ErrorCode TInstallerForm::installScreenSaver() {
+  ProcessState& s = processState();
+  HourglassCursor cursor;
+  ErrorCode result = errOk;
+  setupInstallerFormForInstallation();
+  if (!s.cancelRequested) closeDisplayProperties();
+  if (!s.cancelRequested) {
+    result = prepareSaverFolder(s.folders.commonFolder, s.paths.saverName, runMode_ != 4,
+                                loadText(IDS_OVERWRITE_QUESTION), *this);
+    if (result == errUserAbort) s.cancelRequested = true;
+    InvalidateRect(preparing_.handle(), nullptr, TRUE);
+    UpdateWindow(preparing_.handle());
+  }
+  saverFiles_ = std::make_unique<SaverFiles>(*this);
+  if (goingOn(s, result)) result = saverFiles_->extractInstallItems(s.paths.tempDatPath, hasReadMe_);
+  if (goingOn(s, result)) result = saverFiles_->readSaverRecord();
+  if (goingOn(s, result)) result = saverFiles_->expandDataFile();
+  if (goingOn(s, result)) result = saverFiles_->writeSaverDataFile();
+  if (goingOn(s, result)) notifyLauncher(std::string("makeActiveSaver-") + s.header.items[6].fileName + '\0');
+  if (goingOn(s, result))
+    result = copyLicenseAndReadMe(s.folders.workFolder, s.paths.saverFolder,
+                                  hasLicense_ ? s.header.items[4].fileName : std::string(),
+                                  hasReadMe_ ? s.header.items[5].fileName : std::string());
+  if (goingOn(s, result)) openReadMe();
+  if (goingOn(s, result)) {
+    registerUninstall(s.paths.saverName);
+    result = errOk;  // the registration's outcome does not count
+  }
+  deleteFileForced(s.paths.dataFilePath);
+  if (result != errOk && result != errUserAbort) removeInstalledFiles();
+  if (!s.cancelRequested) {
+    setupFormForInstallationComplete(result);
+  } else {
+    showStatus(loadText(IDS_STATUS_ABORTED_CLEANUP));
+    if (result != errUserAbort) removeInstalledFiles();
+    resetFormAfterAbort();
+  }
+  return result;
+}
+
+void TInstallerForm::setupInstallerFormForInstallation() {
+  if (runMode_ == 4) return;
+  ShowWindow(labFile_, SW_HIDE);
+  EnableWindow(installBtn_, FALSE);
+  ShowWindow(cancelBtn_, SW_SHOW);
+  showStatus(loadText(IDS_STATUS_INSTALLING));
+}
+
+void TInstallerForm::setupFormForInstallationComplete(ErrorCode code) {
+  if (runMode_ == 4) return;
+  if (code == errOk) setProgress(static_cast<int>(SendMessageA(progressBar_, PBM_GETRANGE, FALSE, 0)));
+  pauseWithMessages();
+  pauseWithMessages();
+  setProgress(0);
+  showStatus(installStatusText(code));
+  if (code == errOk) {
+    ShowWindow(doneBtn_, SW_SHOW);
+    SetFocus(doneBtn_);
+    ShowWindow(installBtn_, SW_HIDE);
+    ShowWindow(cancelBtn_, SW_HIDE);
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    EnableWindow(installBtn_, FALSE);
+  } else if (code == 5 || code == errSaverNotReplaceable) {
+    reportInstallError(code, std::to_string(code));
+  }
+}
+
+void TInstallerForm::resetFormAfterAbort() {
+  if (runMode_ == 4) return;
+  setProgress(0);
+  showStatus("");
+  EnableWindow(cancelBtn_, TRUE);
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  EnableWindow(installBtn_, TRUE);
+}
+
+void TInstallerForm::removeInstalledFiles() {
+  const ProcessState& s = processState();
+  deleteFolderTree(s.paths.saverFolder);
+  deleteFileForced(s.folders.systemFolder + s.header.items[6].fileName);
+  if (s.operatingSystemCode == kOs64Bit) deleteFileForced(s.folders.sysnativeFolder + s.header.items[6].fileName);
+  unregisterUninstall(s.paths.saverName);
+}
+
+void TInstallerForm::openReadMe() {
+  const ProcessState& s = processState();
+  if (!s.header.hasReadMe) return;
+  std::string path = s.paths.saverFolder + s.header.items[5].fileName;
+  ShellExecuteA(Application::instance().mainWindow(), nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void TInstallerForm::promptOpenControlPanel() {
+  if (!processState().header.offerControlPanel) return;
+  Application::instance().bringToFront();
+  if (showMessage(controlPanelQuestionMessage()) != kButtonYes) return;
+  showStatus(loadText(IDS_STATUS_OPENING_CONTROL_PANEL));
+  Application::instance().processMessages();
+  notifyLauncher("openScreenSaverControlPanel");
+}
+
+ErrorCode TInstallerForm::installWithoutWindow() {
+  unsigned char savedMode = runMode_;
+  runMode_ = 4;  // no window updates, no overwrite question
+  char caption[512] = {};
+  GetWindowTextA(hwnd_, caption, sizeof caption);
+  preparing_.setCaption(caption);
+  preparing_.setMessage(loadText(IDS_STATUS_INSTALLING));
+  ErrorCode result = installScreenSaver();
+  preparing_.setMessage(preparingOutcomeText(result));
+  runMode_ = savedMode;
+  return result;
+}
+
+void TInstallerForm::runQuietInstall() { Application::instance().setExitCode(installScreenSaver()); }
+
+void TInstallerForm::cancelBtnClick() {
+  if (processState().isInstalling) {
+    processState().cancelRequested = true;
+    showStatus(loadText(IDS_STATUS_ABORTED_CLEANUP));
+    setProgress(0);
+    UpdateWindow(progressBar_);
+    pauseWithMessages();
+    pauseWithMessages();
+    return;
+  }
+  closeAndTerminate();
+}
+
+void TInstallerForm::doneBtnClick() { closeAndTerminate(); }
+
+void TInstallerForm::declineBtnClick() { closeAndTerminate(); }
+
+bool TInstallerForm::FormCloseQuery() { return !processState().isInstalling; }
+
+void TInstallerForm::closeAndTerminate() {
+  if (closing_) return;
+  closing_ = true;
+  FormClose();
+}
+
+void TInstallerForm::FormClose() {
+  const ProcessState& s = processState();
+  if (runMode_ != 4 && moviePanel_) moviePanel_->closeMovie();
+  // The folder of "temp.dat", with everything extracted into it.
+  if (!s.folders.workFolder.empty()) deleteFolderTree(s.folders.workFolder);
+  // Freeing the window frees the movie panel, which removes its own folder.
+  moviePanel_.reset();
+  if (hwnd_) {
+    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+    KillTimer(hwnd_, 1);
+    paused_ = false;
+    DestroyWindow(hwnd_);
+    hwnd_ = nullptr;
+  }
+  Application::instance().setMainWindow(preparing_.handle());
+  postLauncherClosed();
+  Application::instance().terminate();
+}

@@ -1,0 +1,172 @@
+// initializeInstaller: the installer window's start-up sequence.  In one
+// pass it prepares the folders, copies the installer and reads its package,
+// reads the command line, extracts what the header asks for, settles the
+// Flash Player, sets up the window, and then leaves the window ready, installs
+// at once (quiet mode, or a movie that cannot be played), or reports a failure.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/application_win32.h"
+#include "app/dialogs_win32.h"
+#include "app/installer_form_win32.h"
+#include "app/messages.h"
+#include "app/preparing_window_win32.h"
+#include "app/preview_image_win32.h"
+#include "app/process_state.h"
+#include "app/text.h"
+#include "flash/flash_panel_win32.h"
+#include "flash/flash_version.h"
+#include "flash/player_detect_win32.h"
+#include "package/package_reader_win32.h"
+#include "system/command_line.h"
+#include "system/desktop_win32.h"
+#include "system/folders_win32.h"
+#include "system/launcher_win32.h"
+#include "system/os_version_win32.h"
+#include "system/saver_naming.h"
+
+namespace {
+
+constexpr int kFlashProbeAttempts = 20;
+
+ErrorCode extractFlashActiveXInstaller(InstallUi& ui) {
+  return extractItemFromPackage(2, processState().folders.workFolder, ui);
+}
+
+}  // namespace
+
+void TInstallerForm::initializeInstaller() {
+  ProcessState& s = processState();
+  Application& app = Application::instance();
+  // 1-2: hourglass, reset.
+  HCURSOR oldCursor = SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
+  int installedMajor = 0, installedRevision = 0;
+  bool installed = false;
+  s.isInstalling = false;
+  s.cancelRequested = false;
+  flashUpdateNeeded_ = hasLicense_ = hasReadMe_ = false;
+  ErrorCode errorCode = errOk;
+  bool quiet = false, quietSwitchGiven = false, installedWithoutWindow = false;
+  s.launcherWindow = 0;
+  s.operatingSystemCode = GetOperatingSystem();
+
+  // 3-8: folders, package, command line.
+  char exe[MAX_PATH + 1] = {};
+  GetModuleFileNameA(nullptr, exe, MAX_PATH);
+  errorCode = initInstallerFolders(exe);
+  removeStartupShortcut();
+  if (errorCode == errOk) initPackagePaths();
+  if (errorCode == errOk) errorCode = copyInstallerToTempFile(*this);
+  if (errorCode == errOk) errorCode = readInstallerHeader(*this);
+  if (errorCode == errOk) {
+    notifyLauncher("read installer heard file");
+    runMode_ = s.header.installerMode;
+    for (const std::string& param : commandLineParameters(GetCommandLineA())) {
+      if (!isQuietSwitch(param)) continue;
+      runMode_ = 4;
+      notifyLauncher("quiet installer");
+      quietSwitchGiven = true;
+    }
+    quiet = runMode_ == 4;
+    if (quiet)
+      preparing_.moveOffScreen();
+    else
+      preparing_.centerOnScreen();
+  }
+  if (errorCode == errOk) initSaverPaths();
+  // 9: the read-me.
+  if (errorCode == errOk) {
+    hasReadMe_ = s.header.hasReadMe != 0;
+    if (hasReadMe_) errorCode = extractReadMe(*this);
+  }
+  // 10-15: the Flash Player.
+  if (errorCode == errOk) getFlashPlayerVersion(kFlashProbeAttempts, installed, installedMajor, installedRevision);
+  requiredFlashMajor_ = requiredFlashRevision_ = 0;
+  if (errorCode == errOk && s.header.hasFlashAXInstaller &&
+      !requiredFlashVersion(s.header.flashAXInstallerVersion, requiredFlashMajor_, requiredFlashRevision_))
+    errorCode = errCorruptPackage;  // an installer version the tables do not know
+  if (errorCode == errOk)
+    errorCode = verifyFlashAXInstallerCanRunOnThisMachine(s.operatingSystemCode, requiredFlashMajor_);
+  if (errorCode == errOk && s.header.hasFlashAXInstaller) errorCode = extractFlashActiveXInstaller(*this);
+  if (errorCode == errOk) {
+    FlashDecision d = decideFlashUpdate(installed, installedMajor, installedRevision, s.header.hasFlashAXInstaller != 0,
+                                        requiredFlashMajor_, requiredFlashRevision_);
+    if (d == FlashDecision::TellUserToDownload)
+      errorCode = errFlashPlayerMissing;
+    else
+      flashUpdateNeeded_ = d != FlashDecision::None;
+  }
+  if (errorCode == errOk) {
+    if (flashUpdateNeeded_) errorCode = handleFlashActiveXControlUpdate(s.header.items[2].fileName);
+    if (errorCode == errFlashPlayerMissing) {
+      errorCode = errFlashInstallFailed;
+      SetWindowPos(hwnd_, nullptr, -3000, -3000, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+  // 16-17: caption, license, buttons.
+  if (errorCode == errOk && !quiet) {
+    std::string caption = getInstallerCaption(s.paths.saverName);
+    SetWindowTextA(hwnd_, caption.c_str());
+    app.setTitle(caption);
+  }
+  if (errorCode == errOk && !quiet) {
+    hasLicense_ = s.header.hasLicense != 0;
+    if (hasLicense_) {
+      errorCode = extractLicense(*this);
+      if (errorCode == errOk && !arrangeWithLicense(s.folders.workFolder + s.header.items[4].fileName))
+        errorCode = errCorruptPackage;  // a license that cannot be read at all
+    } else {
+      arrangeWithoutLicense();
+    }
+    placeButtons();
+    SetWindowTextA(cancelBtn_, loadText(IDS_CANCEL_BUTTON).c_str());
+    SetWindowTextA(doneBtn_, loadText(IDS_CLOSE_BUTTON).c_str());
+  }
+  // 18-19: the preview.
+  if (errorCode == errOk && s.header.installerMode != 4) errorCode = extractPreview(*this);
+  if (errorCode == errOk && !quiet) {
+    std::string preview = s.folders.workFolder + s.header.items[3].fileName;
+    if (runMode_ == 1 || runMode_ == 8) {
+      ShowWindow(moviePanel_->handle(), SW_HIDE);
+      std::string why;
+      if (!bmpPanel_->load(preview, why)) showMessage(corruptFileMessage());
+      ShowWindow(bmpPanel_->handle(), SW_SHOW);
+      BringWindowToTop(bmpPanel_->handle());
+    } else if (runMode_ == 2 || runMode_ == 3) {
+      ShowWindow(moviePanel_->handle(), SW_SHOW);
+      errorCode = moviePanel_->playMovie(preview);
+      if (errorCode == errOk) {
+        app.bringToFront();
+        if (GetActiveWindow()) moviePanel_->focusMovie();
+      } else {
+        errorCode = installWithoutWindow();
+        installedWithoutWindow = true;
+      }
+    }
+  }
+  // 20-21: show, or install quietly.
+  if (errorCode == errOk && !quiet && !installedWithoutWindow) {
+    preparing_.moveOffScreen();
+    SendMessageA(progressBar_, PBM_SETRANGE, 0, MAKELPARAM(0, 10));
+    layoutInstallerForm();
+    RECT r;
+    GetWindowRect(hwnd_, &r);
+    int width = r.right - r.left, height = r.bottom - r.top;
+    SetWindowPos(hwnd_, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  if (errorCode == errOk && quiet) runQuietInstall();
+  SetCursor(oldCursor);
+
+  // 23: the end state.
+  if (errorCode != errOk) {
+    showStartupError(errorCode);
+    closeAndTerminate();
+  } else if (installedWithoutWindow) {
+    promptOpenControlPanel();
+    closeAndTerminate();
+  } else if (quiet) {
+    if (s.header.offerControlPanel && !quietSwitchGiven) notifyLauncher("openScreenSaverControlPanel");
+    closeAndTerminate();
+  }
+}

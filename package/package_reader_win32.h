@@ -1,0 +1,38 @@
+// The package reader: copies the installer to its private "temp.dat",
+// reads the package header from that copy and writes single items to their
+// destinations.  Every read goes to "temp.dat", never to the running file.
+//
+// A package is untrusted input: the header is checked as a whole before
+// anything is written (offsets inside the file, sizes, item types, names
+// that stay inside their folders), and items are streamed in blocks so that
+// memory use does not grow with their size.
+#pragma once
+
+#include <string>
+
+#include "app/error_codes.h"
+
+class FileStream;
+class InstallUi;
+
+// exePath := the running installer, tempDatPath := workFolder + "temp.dat".
+void initPackagePaths();
+// Makes tempDatPath a fresh copy of exePath and checks the packager's
+// integrity trailer on the way (an installer without one is accepted).
+ErrorCode copyInstallerToTempFile(InstallUi& ui);
+// Reads and checks the header, keeps it in the process state, and writes
+// item 1 (the implode library) before anything else.
+ErrorCode readInstallerHeader(InstallUi& ui);
+// saverName, saverFolder and dataFilePath from the header.
+void initSaverPaths();
+
+// Writes item `index` of the header to its destination (see itemDestination).
+ErrorCode extractItem(FileStream& package, int index, bool showProgress, InstallUi& ui);
+// Opens the package and extracts item `index` without progress; an
+// input/output error opening it is reported with reportName.
+ErrorCode extractItemFromPackage(int index, const std::string& reportName, InstallUi& ui);
+
+ErrorCode extractReadMe(InstallUi& ui);   // item 5
+ErrorCode extractLicense(InstallUi& ui);  // item 4
+// Item 3, renamed first by installerMode (".BMP" for 1, ".jpg" for 8).
+ErrorCode extractPreview(InstallUi& ui);
