@@ -4,6 +4,9 @@ set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+# The mingw "win32" thread flavour has no std::mutex, which GoogleTest's
+# Notification uses: a port hook found before GoogleTest's own supplies one.
+target_include_directories(gtest BEFORE PUBLIC ${CMAKE_SOURCE_DIR}/tests/win/support/gtest_port)
 
 file(GLOB WIN_FIXTURE_DIRS CONFIGURE_DEPENDS LIST_DIRECTORIES true tests/fixtures/*)
 foreach(dir ${WIN_FIXTURE_DIRS})
