@@ -160,6 +160,8 @@ void TInstallerForm::initializeInstaller() {
 
   // 23: the end state.
   if (errorCode != errOk) {
+    // A failed start-up is a failure for whoever started the installer too.
+    app.setExitCode(errorCode);
     showStartupError(errorCode);
     closeAndTerminate();
   } else if (installedWithoutWindow) {

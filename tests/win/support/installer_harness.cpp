@@ -1,0 +1,175 @@
+// Whole-installer runs for the end-to-end tests (see installer_harness.h).
+#include "tests/win/support/installer_harness.h"
+
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "system/handles_win32.h"
+#include "tests/fixtures/flash_standin/flash_standin_settings.h"
+#include "tests/win/support/folder_fixture.h"
+#include "tools/implode/implode.h"
+
+namespace e2e {
+namespace {
+
+std::string specialFolder(int csidl) {
+  char path[MAX_PATH + 1] = {};
+  SHGetFolderPathA(nullptr, csidl, nullptr, 0, path);
+  std::string s(path);
+  if (!s.empty() && s.back() != '\\') s += '\\';
+  return s;
+}
+
+std::string fromHex(const std::string& hex) {
+  std::string out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
+  return out;
+}
+
+std::vector<LauncherReport> parseLauncherLog(const std::string& text) {
+  std::vector<LauncherReport> reports;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    char hex[70000] = {};
+    int sender = 0;
+    unsigned long data = 0, cb = 0;
+    if (std::sscanf(line.c_str(), "copydata %d %lu %lu %69999s", &sender, &data, &cb, hex) >= 3) {
+      LauncherReport r;
+      r.senderGiven = sender != 0;
+      r.cbData = cb;
+      r.bytes = fromHex(hex);
+      reports.push_back(r);
+    } else if (line.rfind("closed", 0) == 0) {
+      LauncherReport r;
+      r.closed = true;
+      reports.push_back(r);
+    }
+  }
+  return reports;
+}
+
+const char kInprocKey[] = STANDIN_CLSID_KEY "\\InprocServer32";
+
+void setString(HKEY root, const char* key, const char* name, const std::string& value) {
+  UniqueRegKey k;
+  RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.put(), nullptr);
+  RegSetValueExA(k.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>(value.size() + 1));
+}
+
+}  // namespace
+
+std::vector<std::string> RunResult::dialogTexts() const {
+  std::vector<std::string> texts;
+  for (const auto& d : dialogs) texts.push_back(d.text);
+  return texts;
+}
+
+const std::vector<std::uint8_t>& stubBytes() {
+  static const std::vector<std::uint8_t> bytes = winfs::readFile(winfs::hostPath(TEST_BINARY_DIR "/stub.exe"));
+  return bytes;
+}
+
+std::string fixturePath(const std::string& name) { return winfs::hostPath(TEST_BINARY_DIR "/fixtures/" + name); }
+
+std::vector<std::uint8_t> implode(const std::vector<std::uint8_t>& data) {
+  return implodeBuffer(data.data(), data.size());
+}
+
+std::vector<std::uint8_t> buildInstaller(const PackageBuilder& builder, bool trailer) {
+  return builder.build(stubBytes(), BuildOptions{trailer});
+}
+
+RunResult runInstaller(const std::string& path, const RunOptions& options) {
+  RunResult result;
+  std::string launcherLog = path + ".launcher.log";
+  DeleteFileA(launcherLog.c_str());
+  ui::ProcessRunner runner;
+  std::vector<std::string> args = options.args;
+  bool started;
+  if (options.viaLauncher) {
+    args.insert(args.begin(), {launcherLog, path});
+    started = runner.start(fixturePath("launcher_double.exe"), args);
+  } else {
+    started = runner.start(path, args);
+  }
+  if (!started) {
+    result.exitCode = -100000;
+    return result;
+  }
+  // Dialogs of any process: the installer may run under the launcher.
+  ui::DialogResponder responder(0, options.answer);
+  result.exitCode = runner.waitOrKill(options.timeoutMs);
+  result.timedOut = runner.timedOut();
+  responder.stop();
+  result.dialogs = responder.records();
+  if (options.viaLauncher) result.reports = parseLauncherLog(winfs::readText(launcherLog));
+  return result;
+}
+
+std::string systemFolder() {
+  char path[MAX_PATH + 1] = {};
+  GetSystemDirectoryA(path, MAX_PATH);
+  return std::string(path) + "\\";
+}
+
+std::string commonFolder() { return specialFolder(CSIDL_COMMON_APPDATA) + "Brindlefax\\"; }
+
+std::string localWorkBase() { return specialFolder(CSIDL_LOCAL_APPDATA) + "Brindlefax\\"; }
+
+bool uninstallEntryExists(const std::string& saverName, HKEY root) {
+  UniqueRegKey key;
+  std::string path = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + saverName;
+  return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+std::string uninstallValue(const std::string& saverName, const std::string& value, HKEY root) {
+  UniqueRegKey key;
+  std::string path = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + saverName;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return {};
+  char buffer[1024] = {};
+  DWORD size = sizeof buffer - 1, type = 0;
+  if (RegQueryValueExA(key.get(), value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
+    return {};
+  return buffer;
+}
+
+void removeSaver(const std::string& saverName, const std::string& programName) {
+  winfs::removeTree(commonFolder() + saverName + "\\");
+  winfs::setReadOnly(systemFolder() + programName, false);
+  DeleteFileA((systemFolder() + programName).c_str());
+  std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + saverName;
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+  RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+}
+
+std::vector<std::string> workFolders() {
+  std::vector<std::string> names;
+  for (const std::string& n : winfs::listFolder(localWorkBase()))
+    if (n.rfind("ZNK", 0) == 0) names.push_back(n);
+  return names;
+}
+
+FlashStandIn::FlashStandIn(const std::string& version) {
+  setString(HKEY_CLASSES_ROOT, kInprocKey, nullptr, fixturePath("flash_standin.dll"));
+  setString(HKEY_CLASSES_ROOT, kInprocKey, "ThreadingModel", "Apartment");
+  setString(HKEY_CURRENT_USER, STANDIN_SETTINGS_KEY, "Version", version);
+  setString(HKEY_CURRENT_USER, STANDIN_SETTINGS_KEY, "Journal", winfs::tempFolder() + "e2e_flash_journal.txt");
+  DeleteFileA((winfs::tempFolder() + "e2e_flash_journal.txt").c_str());
+}
+
+FlashStandIn::~FlashStandIn() {
+  RegDeleteKeyA(HKEY_CLASSES_ROOT, kInprocKey);
+  RegDeleteKeyA(HKEY_CLASSES_ROOT, STANDIN_CLSID_KEY);
+  RegDeleteKeyA(HKEY_CURRENT_USER, STANDIN_SETTINGS_KEY);
+}
+
+std::string FlashStandIn::journal() const { return winfs::readText(winfs::tempFolder() + "e2e_flash_journal.txt"); }
+
+}  // namespace e2e

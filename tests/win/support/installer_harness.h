@@ -1,0 +1,72 @@
+// Running whole installers in the end-to-end tests: building a package on
+// the real stub, starting it (directly or through the launcher double),
+// answering every dialog it shows while recording it, and reading back the
+// launcher's reports and the machine's state afterwards.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/package_writer.h"
+#include "tests/win/support/ui_driver.h"
+
+namespace e2e {
+
+// The x86_64 stub the tests pack (the build's padded stub.exe).
+const std::vector<std::uint8_t>& stubBytes();
+std::string fixturePath(const std::string& name);  // build/win64/fixtures/<name>
+
+struct LauncherReport {
+  bool closed = false;   // the posted 0x501 rather than a WM_COPYDATA
+  bool senderGiven = false;
+  unsigned long cbData = 0;
+  std::string bytes;     // cbData bytes, NULs included
+};
+
+struct RunResult {
+  int exitCode = 0;
+  bool timedOut = false;
+  std::vector<ui::DialogRecord> dialogs;
+  std::vector<LauncherReport> reports;  // only through the launcher
+  std::vector<std::string> dialogTexts() const;
+};
+
+struct RunOptions {
+  std::vector<std::string> args;
+  bool viaLauncher = false;
+  ui::DialogRule answer = ui::answerWithFirstOf({IDOK, IDABORT, IDYES, IDCANCEL});
+  DWORD timeoutMs = 60000;
+};
+
+// Writes the installer to `path` and runs it.
+RunResult runInstaller(const std::string& path, const RunOptions& options);
+std::vector<std::uint8_t> buildInstaller(const PackageBuilder& builder, bool trailer = true);
+
+// The implode encoder as the writer's compression callback.
+std::vector<std::uint8_t> implode(const std::vector<std::uint8_t>& data);
+
+// The Wine machine's folders, as the installer finds them.
+std::string systemFolder();   // ends with '\'
+std::string commonFolder();   // ...\ProgramData\Brindlefax\ (ends with '\')
+std::string localWorkBase();  // ...\AppData\Local\Brindlefax\ (ends with '\')
+bool uninstallEntryExists(const std::string& saverName, HKEY root = HKEY_LOCAL_MACHINE);
+std::string uninstallValue(const std::string& saverName, const std::string& value, HKEY root = HKEY_LOCAL_MACHINE);
+// Removes every trace of an installed saver (system program, folder, entry).
+void removeSaver(const std::string& saverName, const std::string& programName);
+// Names of the numbered work folders ("ZNK1", ...) that exist now.
+std::vector<std::string> workFolders();
+
+// Registers / removes the stand-in Shockwave Flash control for a test.
+class FlashStandIn {
+public:
+  explicit FlashStandIn(const std::string& version = "WIN 10,0,45,2");
+  ~FlashStandIn();
+  FlashStandIn(const FlashStandIn&) = delete;
+  FlashStandIn& operator=(const FlashStandIn&) = delete;
+  std::string journal() const;
+};
+
+}  // namespace e2e
