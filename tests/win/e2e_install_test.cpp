@@ -1,6 +1,10 @@
 // Whole installers, built on the real stub, run under wine64.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
+#include "app/installer_form_win32.h"
 #include "app/messages.h"
 #include "tests/win/support/folder_fixture.h"
 #include "tests/win/support/installer_harness.h"
@@ -109,6 +113,93 @@ TEST_F(InstallerRunTest, NoPlayerAndNoneCarriedStopsBeforeInstalling) {
   EXPECT_FALSE(winfs::exists(e2e::systemFolder() + kProgram));
   EXPECT_FALSE(winfs::exists(e2e::commonFolder() + kSaver));
   EXPECT_FALSE(e2e::uninstallEntryExists(kSaver));
+  expectWorkFolderGone();
+}
+
+// The status texts the window showed, sampled while the installer runs;
+// `onStatus` is called once for each new text.
+std::vector<std::string> watchStatus(e2e::InstallerSession& session, HWND form,
+                                     const std::function<void(const std::string&)>& onStatus) {
+  std::vector<std::string> seen;
+  HWND status = ui::findControl(form, idLabCopying);
+  while (session.running() && IsWindow(form)) {
+    std::string text = ui::controlText(status);
+    if (IsWindowVisible(status) && (seen.empty() || seen.back() != text)) {
+      seen.push_back(text);
+      onStatus(text);
+    }
+    Sleep(5);
+  }
+  return seen;
+}
+
+bool contains(const std::vector<std::string>& v, const std::string& s) {
+  return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+TEST_F(InstallerRunTest, InteractiveInstallThenControlPanel) {
+  e2e::FlashStandIn flash;
+  PackageBuilder b = fullPackage();
+  b.offerControlPanel(true);
+  ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(b)));
+  e2e::RunOptions options;
+  options.viaLauncher = true;
+  options.answer = ui::answerWithFirstOf({IDYES, IDOK, IDABORT});
+  e2e::InstallerSession session(installerPath(), options);
+  HWND form = session.waitForForm(5000);
+  if (!form) {
+    e2e::RunResult early = session.finish();
+    std::string texts;
+    for (const auto& d : early.dialogs) texts += d.title + ": " + d.text + " | ";
+    FAIL() << "no installer window; exit " << early.exitCode << "; dialogs: " << texts;
+  }
+
+  // The ready state without a license.
+  EXPECT_EQ(ui::windowTitle(form), "Install: E2E Test Saver");
+  ui::ControlInfo install = ui::describeControl(ui::findControl(form, idInstallBtn));
+  ui::ControlInfo cancel = ui::describeControl(ui::findControl(form, idCancelBtn));
+  EXPECT_EQ(install.text, "Install");
+  EXPECT_TRUE(install.enabled);
+  EXPECT_EQ(install.rect.right - install.rect.left, 80);
+  EXPECT_EQ(cancel.text, "Cancel");
+  EXPECT_EQ(install.rect.right + 6, cancel.rect.left);
+  EXPECT_FALSE(ui::describeControl(ui::findControl(form, idDoneBtn)).visible);
+  EXPECT_FALSE(ui::describeControl(ui::findControl(form, idLabCopying)).visible);
+  RECT wr, cr;
+  GetWindowRect(form, &wr);
+  GetClientRect(form, &cr);
+  EXPECT_EQ(wr.right - wr.left, 490);
+  EXPECT_EQ(cr.bottom, 273 + 2 + 63);
+  EXPECT_TRUE(GetWindowLongA(form, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  EXPECT_FALSE(GetWindowLongA(form, GWL_STYLE) & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX));
+
+  // Install twice in quick succession, Alt+F4 and a right-click while it runs.
+  HWND installButton = ui::findControl(form, idInstallBtn);
+  PostMessageA(installButton, BM_CLICK, 0, 0);
+  PostMessageA(installButton, BM_CLICK, 0, 0);
+  bool refusedClose = false;
+  std::vector<std::string> statuses = watchStatus(session, form, [&](const std::string& text) {
+    if (text == "Writing screen saver files..." && !refusedClose) {
+      ui::sendKey(form, ui::Key::AltF4);
+      ui::rightClick(form, POINT{100, 100});
+      refusedClose = true;
+    }
+  });
+  e2e::RunResult run = session.finish();
+
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(contains(statuses, "Writing screen saver files..."));
+  EXPECT_TRUE(contains(statuses, "Expanding files..."));
+  EXPECT_TRUE(contains(statuses, "Writing saver data file..."));
+  EXPECT_TRUE(contains(statuses, "Screen Saver Installation and Setup Complete."));
+  // One install: the overwrite question never came, only the control panel offer.
+  ASSERT_EQ(run.dialogs.size(), 1u) << run.dialogs[0].text;
+  EXPECT_EQ(run.dialogs[0].title, "Confirm");
+  EXPECT_EQ(run.dialogs[0].text, controlPanelQuestionMessage().text);
+  EXPECT_EQ(winfs::readText(e2e::systemFolder() + kProgram), "MZ stand-in saver");
+  ASSERT_GE(run.reports.size(), 3u);
+  EXPECT_EQ(run.reports[run.reports.size() - 2].bytes, cstr("openScreenSaverControlPanel"));
+  EXPECT_TRUE(run.reports.back().closed);
   expectWorkFolderGone();
 }
 

@@ -75,8 +75,6 @@ void FlashFixture::TearDown() {
   state.cachedFlashMajor = -1;
   state.cachedFlashRevision = -1;
   flashTimings() = savedTimings_;
-  // Let COM drop the stand-in's DLL before the folders go.
-  CoFreeUnusedLibraries();
   FolderFixture::TearDown();
 }
 

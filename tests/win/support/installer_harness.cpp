@@ -86,31 +86,47 @@ std::vector<std::uint8_t> buildInstaller(const PackageBuilder& builder, bool tra
   return builder.build(stubBytes(), BuildOptions{trailer});
 }
 
-RunResult runInstaller(const std::string& path, const RunOptions& options) {
-  RunResult result;
-  std::string launcherLog = path + ".launcher.log";
-  DeleteFileA(launcherLog.c_str());
-  ui::ProcessRunner runner;
+InstallerSession::InstallerSession(const std::string& path, const RunOptions& options)
+    : path_(path), launcherLog_(path + ".launcher.log"), options_(options) {
+  DeleteFileA(launcherLog_.c_str());
   std::vector<std::string> args = options.args;
-  bool started;
   if (options.viaLauncher) {
-    args.insert(args.begin(), {launcherLog, path});
-    started = runner.start(fixturePath("launcher_double.exe"), args);
+    args.insert(args.begin(), {launcherLog_, path});
+    started_ = runner_.start(fixturePath("launcher_double.exe"), args);
   } else {
-    started = runner.start(path, args);
+    started_ = runner_.start(path, args);
   }
-  if (!started) {
+  // Dialogs of any process: the installer may run under the launcher.
+  if (started_) responder_ = std::make_unique<ui::DialogResponder>(0, options.answer);
+}
+
+InstallerSession::~InstallerSession() {
+  if (started_ && runner_.running()) runner_.kill();
+}
+
+HWND InstallerSession::waitForForm(DWORD timeoutMs) const {
+  ui::WindowQuery q;
+  q.className = "TInstallerForm";
+  return ui::waitForWindow(q, timeoutMs);
+}
+
+RunResult InstallerSession::finish() {
+  RunResult result;
+  if (!started_) {
     result.exitCode = -100000;
     return result;
   }
-  // Dialogs of any process: the installer may run under the launcher.
-  ui::DialogResponder responder(0, options.answer);
-  result.exitCode = runner.waitOrKill(options.timeoutMs);
-  result.timedOut = runner.timedOut();
-  responder.stop();
-  result.dialogs = responder.records();
-  if (options.viaLauncher) result.reports = parseLauncherLog(winfs::readText(launcherLog));
+  result.exitCode = runner_.waitOrKill(options_.timeoutMs);
+  result.timedOut = runner_.timedOut();
+  responder_->stop();
+  result.dialogs = responder_->records();
+  if (options_.viaLauncher) result.reports = parseLauncherLog(winfs::readText(launcherLog_));
   return result;
+}
+
+RunResult runInstaller(const std::string& path, const RunOptions& options) {
+  InstallerSession session(path, options);
+  return session.finish();
 }
 
 std::string systemFolder() {

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,31 @@ struct RunOptions {
   DWORD timeoutMs = 60000;
 };
 
-// Writes the installer to `path` and runs it.
+// An installer started in the background; dialogs are answered by the rule
+// while the test drives the window.
+class InstallerSession {
+public:
+  InstallerSession(const std::string& path, const RunOptions& options);
+  ~InstallerSession();
+  InstallerSession(const InstallerSession&) = delete;
+  InstallerSession& operator=(const InstallerSession&) = delete;
+
+  bool started() const { return started_; }
+  // The installer window once it is visible, or nullptr.
+  HWND waitForForm(DWORD timeoutMs = 30000) const;
+  bool running() const { return runner_.running(); }
+  // Waits for the end (killing it after the time limit) and collects everything.
+  RunResult finish();
+
+private:
+  std::string path_, launcherLog_;
+  RunOptions options_;
+  ui::ProcessRunner runner_;
+  std::unique_ptr<ui::DialogResponder> responder_;
+  bool started_ = false;
+};
+
+// Runs the installer at `path` to its end.
 RunResult runInstaller(const std::string& path, const RunOptions& options);
 std::vector<std::uint8_t> buildInstaller(const PackageBuilder& builder, bool trailer = true);
 
