@@ -203,4 +203,89 @@ TEST_F(InstallerRunTest, InteractiveInstallThenControlPanel) {
   expectWorkFolderGone();
 }
 
+RECT clientRectOf(HWND w) {
+  RECT r;
+  GetClientRect(w, &r);
+  return r;
+}
+int heightOf(const RECT& r) { return r.bottom - r.top; }
+int widthOf(const RECT& r) { return r.right - r.left; }
+
+TEST_F(InstallerRunTest, ReadyWindowWithoutLicenseThenCancel) {
+  e2e::FlashStandIn flash;
+  ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(fullPackage())));
+  e2e::RunOptions options;
+  options.viaLauncher = true;
+  e2e::InstallerSession session(installerPath(), options);
+  HWND form = session.waitForForm();
+  ASSERT_NE(form, nullptr);
+  // Wait for the stand-in to paint, then keep a picture of the ready window.
+  Sleep(500);
+  e2e::screenshot("ready_without_license.png");
+  EXPECT_NE(flash.journal().find("call Play"), std::string::npos) << flash.journal();
+  ui::pressButton(form, idCancelBtn);
+  e2e::RunResult run = session.finish();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(run.dialogs.empty());
+  EXPECT_FALSE(winfs::exists(e2e::systemFolder() + kProgram));
+  ASSERT_FALSE(run.reports.empty());
+  EXPECT_TRUE(run.reports.back().closed);
+  expectWorkFolderGone();
+}
+
+TEST_F(InstallerRunTest, LicenseArrangementFollowsOnlyTheHeight) {
+  e2e::FlashStandIn flash;
+  PackageBuilder b = fullPackage();
+  b.license("license.rtf", bytesOf("{\\rtf1\\ansi {\\b License} terms of use\\par second line}"));
+  ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(b)));
+  e2e::InstallerSession session(installerPath(), {});
+  HWND form = session.waitForForm();
+  ASSERT_NE(form, nullptr);
+  Sleep(300);
+  e2e::screenshot("ready_with_license.png");
+
+  ui::ControlInfo install = ui::describeControl(ui::findControl(form, idInstallBtn));
+  EXPECT_EQ(install.text, "Accept and Install");
+  EXPECT_EQ(widthOf(install.rect), 115);
+  HWND license = ui::findControl(form, idLicenseBox);
+  ui::ControlInfo box = ui::describeControl(license);
+  EXPECT_TRUE(box.visible);
+  EXPECT_EQ(box.rect.top, 275);
+  EXPECT_EQ(heightOf(box.rect), 103);
+  EXPECT_NE(ui::controlText(license).find("License terms of use"), std::string::npos) << ui::controlText(license);
+  EXPECT_EQ(heightOf(clientRectOf(form)), 273 + 2 + 103 + 4 + 63);
+  EXPECT_TRUE(GetWindowLongA(form, GWL_STYLE) & WS_THICKFRAME);
+
+  // A wider and taller window: the width stays, the license box takes the height.
+  RECT before;
+  GetWindowRect(form, &before);
+  SetWindowPos(form, nullptr, 0, 0, 700, heightOf(before) + 120, SWP_NOMOVE | SWP_NOZORDER);
+  Sleep(200);
+  RECT after;
+  GetWindowRect(form, &after);
+  EXPECT_EQ(widthOf(after), 490);
+  EXPECT_EQ(heightOf(after), heightOf(before) + 120);
+  EXPECT_EQ(heightOf(ui::describeControl(license).rect), 103 + 120);
+  ui::ControlInfo strip = ui::describeControl(ui::findControl(form, idButtonPanel));
+  EXPECT_EQ(strip.rect.bottom, heightOf(clientRectOf(form)));
+  ui::ControlInfo cancel = ui::describeControl(ui::findControl(form, idCancelBtn));
+  EXPECT_EQ(cancel.rect.right, widthOf(strip.rect) - 1);
+
+  ui::pressButton(form, idCancelBtn);
+  EXPECT_EQ(session.finish().exitCode, 0);
+}
+
+TEST_F(InstallerRunTest, PlainTextLicenseIsShownAsText) {
+  e2e::FlashStandIn flash;
+  PackageBuilder b = fullPackage();
+  b.license("license.txt", bytesOf("Plain terms, {not rich text}."));
+  ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(b)));
+  e2e::InstallerSession session(installerPath(), {});
+  HWND form = session.waitForForm();
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(ui::controlText(ui::findControl(form, idLicenseBox)), "Plain terms, {not rich text}.");
+  ui::pressButton(form, idCancelBtn);
+  session.finish();
+}
+
 }  // namespace

@@ -172,6 +172,29 @@ std::vector<std::string> workFolders() {
   return names;
 }
 
+bool screenshot(const std::string& name) {
+  CreateDirectoryA(winfs::hostPath(TEST_BINARY_DIR "/screenshots").c_str(), nullptr);
+  std::string shot = TEST_BINARY_DIR "/screenshots/" + name;
+  std::string file = winfs::hostPath(shot);
+  DeleteFileA(file.c_str());
+  std::string command = "/usr/bin/import -window root " + shot;
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  CloseHandle(pi.hProcess);  // Wine's handle of a Unix process does not wait for it
+  CloseHandle(pi.hThread);
+  std::int64_t lastSize = -1;
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < 15000) {
+    Sleep(200);
+    std::int64_t size = winfs::fileSize(file);
+    if (size > 0 && size == lastSize) return true;
+    lastSize = size;
+  }
+  return false;
+}
+
 FlashStandIn::FlashStandIn(const std::string& version) {
   setString(HKEY_CLASSES_ROOT, kInprocKey, nullptr, fixturePath("flash_standin.dll"));
   setString(HKEY_CLASSES_ROOT, kInprocKey, "ThreadingModel", "Apartment");

@@ -84,6 +84,11 @@ void removeSaver(const std::string& saverName, const std::string& programName);
 // Names of the numbered work folders ("ZNK1", ...) that exist now.
 std::vector<std::string> workFolders();
 
+// Saves a picture of the whole display (ImageMagick's import, a Unix
+// program Wine starts like any other) to build/win64/screenshots/<name>;
+// false when import is not there.
+bool screenshot(const std::string& name);
+
 // Registers / removes the stand-in Shockwave Flash control for a test.
 class FlashStandIn {
 public:
