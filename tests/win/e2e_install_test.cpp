@@ -288,4 +288,251 @@ TEST_F(InstallerRunTest, PlainTextLicenseIsShownAsText) {
   session.finish();
 }
 
+// A 24-bit Windows bitmap of w x h pixels in one colour.
+Bytes bitmapOf(int w, int h, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+  int stride = (w * 3 + 3) & ~3;
+  std::uint32_t pixels = static_cast<std::uint32_t>(stride * h), size = 54 + pixels;
+  Bytes bmp(size, 0);
+  auto le32 = [&](size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  bmp[0] = 'B';
+  bmp[1] = 'M';
+  le32(2, size);
+  le32(10, 54);
+  le32(14, 40);
+  le32(18, static_cast<std::uint32_t>(w));
+  le32(22, static_cast<std::uint32_t>(h));
+  bmp[26] = 1;
+  bmp[28] = 24;
+  le32(34, pixels);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      size_t at = 54 + static_cast<size_t>(y * stride + x * 3);
+      bmp[at] = b;
+      bmp[at + 1] = g;
+      bmp[at + 2] = r;
+    }
+  return bmp;
+}
+
+bool visible(HWND form, int id) { return ui::describeControl(ui::findControl(form, id)).visible; }
+
+// Each preview mode shows its picture, or the movie, or nothing.
+TEST_F(InstallerRunTest, PreviewModes) {
+  e2e::FlashStandIn flash;
+  Bytes jpeg = winfs::readFile(winfs::hostPath(TEST_FIXTURES_DIR "/previews/preview.jpg"));
+  ASSERT_FALSE(jpeg.empty());
+  struct Case {
+    const char* name;
+    std::uint8_t mode;
+    std::string previewName;
+    Bytes preview;
+    bool image, movie, corruptDialog;
+  } cases[] = {
+      {"bitmap", 1, "preview.dat", bitmapOf(48, 27, 0x30, 0xA0, 0x30), true, false, false},
+      {"jpeg", 8, "preview", jpeg, true, false, false},
+      {"broken jpeg", 8, "preview.bin", bytesOf("not a picture at all"), true, false, true},
+      {"movie", 2, "installer.swf", {}, false, true, false},
+      {"none", 0, "installer.swf", {}, false, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    flash.clearJournal();
+    PackageBuilder b = fullPackage();
+    b.mode(c.mode);
+    if (!c.preview.empty()) b.preview(c.previewName, c.preview);
+    ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(b)));
+    e2e::InstallerSession session(installerPath(), {});
+    HWND form = session.waitForForm();
+    ASSERT_NE(form, nullptr);
+    EXPECT_EQ(visible(form, idBmpPanel), c.image);
+    EXPECT_EQ(flash.journal().find("call Play") != std::string::npos, c.movie);
+    if (c.mode == 8 && !c.corruptDialog) e2e::screenshot("ready_jpeg_preview.png");
+    ui::pressButton(form, idCancelBtn);
+    e2e::RunResult run = session.finish();
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_EQ(run.dialogs.size(), c.corruptDialog ? 1u : 0u);
+    if (c.corruptDialog) EXPECT_EQ(run.dialogs[0].text, "CorruptFile: ");
+  }
+}
+
+// Answers the overwrite question with Cancel, everything else with its first button.
+ui::DialogRule declineOverwrite() {
+  return [](const ui::DialogRecord& d) {
+    if (d.text.find("already exists") != std::string::npos) return IDCANCEL;
+    return d.buttons.empty() ? IDOK : d.buttons.front().id;
+  };
+}
+
+TEST_F(InstallerRunTest, OverwriteDeclinedKeepsTheEarlierInstallation) {
+  e2e::FlashStandIn flash;
+  ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(fullPackage())));
+  e2e::RunOptions quiet;
+  quiet.args = {"/q"};
+  ASSERT_EQ(e2e::runInstaller(installerPath(), quiet).exitCode, 0);
+  std::string saver = e2e::commonFolder() + kSaver + "\\";
+  std::vector<std::string> before = winfs::listFolder(saver);
+  Bytes big = winfs::readFile(saver + "big.txt");
+  ASSERT_FALSE(big.empty());
+
+  // A newer package of the same saver, declined.
+  PackageBuilder newer = fullPackage();
+  newer.dataFile(DataFileBuilder().add("other.txt", bytesOf("newer")));
+  ASSERT_TRUE(winfs::writeFile(installerPath("Newer.exe"), e2e::buildInstaller(newer)));
+  e2e::RunOptions interactive;
+  interactive.answer = declineOverwrite();
+  e2e::InstallerSession session(installerPath("Newer.exe"), interactive);
+  HWND form = session.waitForForm();
+  ASSERT_NE(form, nullptr);
+  ui::pressButton(form, idInstallBtn);
+  // Back to ready: Install enabled again, status empty.
+  HWND install = ui::findControl(form, idInstallBtn);
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < 10000 && !(IsWindowEnabled(install) && GetTickCount() - start > 500)) Sleep(20);
+  EXPECT_TRUE(IsWindowEnabled(install));
+  EXPECT_EQ(ui::controlText(ui::findControl(form, idLabCopying)), "");
+  EXPECT_EQ(winfs::listFolder(saver), before);
+  EXPECT_EQ(winfs::readFile(saver + "big.txt"), big);
+  ui::pressButton(form, idCancelBtn);
+  e2e::RunResult run = session.finish();
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  EXPECT_EQ(run.dialogs[0].text, std::string(kSaver) + " screen saver already exists. Overwrite?");
+  EXPECT_EQ(run.dialogs[0].title, "Confirm");
+
+  // Quiet mode replaces it without a question.
+  ASSERT_EQ(e2e::runInstaller(installerPath("Newer.exe"), quiet).dialogs.size(), 0u);
+  EXPECT_EQ(winfs::readText(saver + "other.txt"), "newer");
+  EXPECT_FALSE(winfs::exists(saver + "big.txt"));
+}
+
+TEST_F(InstallerRunTest, CancelDuringExtractionRemovesEverything) {
+  e2e::FlashStandIn flash;
+  ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(fullPackage())));
+  e2e::RunOptions options;
+  options.viaLauncher = true;
+  e2e::InstallerSession session(installerPath(), options);
+  HWND form = session.waitForForm();
+  ASSERT_NE(form, nullptr);
+  ui::pressButton(form, idInstallBtn);
+  std::vector<std::string> statuses = watchStatus(session, form, [&](const std::string& text) {
+    if (text == "Writing screen saver files...") PostMessageA(ui::findControl(form, idCancelBtn), BM_CLICK, 0, 0);
+  });
+  e2e::RunResult run = session.finish();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(contains(statuses, "Installation Aborted. Cleaning up files..."));
+  EXPECT_FALSE(contains(statuses, "Expanding files..."));
+  EXPECT_FALSE(winfs::exists(e2e::commonFolder() + kSaver));
+  EXPECT_FALSE(winfs::exists(e2e::systemFolder() + kProgram));
+  EXPECT_FALSE(e2e::uninstallEntryExists(kSaver));
+  for (const auto& r : run.reports)
+    EXPECT_EQ(r.bytes.find("makeActiveSaver-"), std::string::npos) << "the saver was announced";
+  expectWorkFolderGone();
+}
+
+// A member whose expansion has the wrong size: the install fails with -13,
+// removes what it wrote, and only Cancel goes on.
+TEST_F(InstallerRunTest, FailingInstallCleansUpAndOffersOnlyCancel) {
+  e2e::FlashStandIn flash;
+  Bytes content = bytesOf(std::string(3000, 'z'));
+  Bytes stored = e2e::implode(content);
+  MemberHeader wrong;
+  wrong.fileSize = static_cast<std::int32_t>(content.size() + 5);
+  wrong.storedSize = static_cast<std::int32_t>(stored.size());
+  wrong.isImploded = 1;
+  PackageBuilder b = fullPackage();
+  b.dataFile(DataFileBuilder().add("first.txt", bytesOf("ok")).addMember("wrong.bin", wrong, stored));
+  ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(b)));
+  e2e::InstallerSession session(installerPath(), {});
+  HWND form = session.waitForForm();
+  ASSERT_NE(form, nullptr);
+  ui::pressButton(form, idInstallBtn);
+  HWND status = ui::findControl(form, idLabCopying);
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < 15000 && ui::controlText(status).rfind("Install failed", 0) != 0) Sleep(20);
+  EXPECT_EQ(ui::controlText(status), "Install failed. Error: -13");
+  EXPECT_FALSE(IsWindowEnabled(ui::findControl(form, idInstallBtn)));
+  EXPECT_TRUE(IsWindowEnabled(ui::findControl(form, idCancelBtn)));
+  EXPECT_FALSE(visible(form, idDoneBtn));
+  EXPECT_FALSE(winfs::exists(e2e::commonFolder() + kSaver));
+  EXPECT_FALSE(winfs::exists(e2e::systemFolder() + kProgram));
+  EXPECT_FALSE(e2e::uninstallEntryExists(kSaver));
+  ui::pressButton(form, idCancelBtn);
+  e2e::RunResult run = session.finish();
+  EXPECT_FALSE(run.timedOut);
+  expectWorkFolderGone();
+
+  // Quietly, the failure is the exit code.
+  e2e::RunOptions quiet;
+  quiet.args = {"/q"};
+  EXPECT_EQ(e2e::runInstaller(installerPath(), quiet).exitCode, errSizeMismatch);
+  EXPECT_FALSE(winfs::exists(e2e::commonFolder() + kSaver));
+}
+
+// A movie the panel cannot play: the install runs in the preparing window.
+TEST_F(InstallerRunTest, CorruptMovieInstallsWithoutTheWindow) {
+  e2e::FlashStandIn flash;
+  PackageBuilder b = fullPackage();
+  b.preview("installer.swf", bytesOf(std::string("CWS\x0a\x20\x00\x00\x00") + "this is not a zlib stream"));
+  ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(b)));
+  e2e::RunOptions options;
+  options.viaLauncher = true;
+  options.answer = ui::answerWithFirstOf({IDYES, IDOK, IDABORT});
+  e2e::InstallerSession session(installerPath(), options);
+  EXPECT_EQ(session.waitForForm(3000), nullptr);
+  e2e::RunResult run = session.finish();
+  EXPECT_EQ(run.exitCode, 0);
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  EXPECT_EQ(run.dialogs[0].text, controlPanelQuestionMessage().text);
+  EXPECT_TRUE(winfs::exists(e2e::systemFolder() + kProgram));
+  EXPECT_EQ(winfs::fileSize(e2e::commonFolder() + kSaver + "\\saver.dat"), 1240);
+  ASSERT_GE(run.reports.size(), 2u);
+  EXPECT_EQ(run.reports[run.reports.size() - 2].bytes, cstr("openScreenSaverControlPanel"));
+}
+
+// Quiet by the package header: the control panel request goes to the launcher,
+// but not when "/q" asked for the quiet run.
+TEST_F(InstallerRunTest, HeaderQuietModeAsksTheLauncherForTheControlPanel) {
+  e2e::FlashStandIn flash;
+  PackageBuilder b = fullPackage();
+  b.mode(4).offerControlPanel(true);
+  ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(b)));
+  for (bool switchGiven : {false, true}) {
+    SCOPED_TRACE(switchGiven ? "with /q" : "header only");
+    e2e::RunOptions options;
+    options.viaLauncher = true;
+    if (switchGiven) options.args = {"/q"};
+    e2e::RunResult run = e2e::runInstaller(installerPath(), options);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.dialogs.empty());
+    bool asked = false;
+    for (const auto& r : run.reports) asked |= r.bytes == cstr("openScreenSaverControlPanel");
+    EXPECT_EQ(asked, !switchGiven);
+  }
+}
+
+// A carried player installer that installs nothing: -416, window never shown.
+TEST_F(InstallerRunTest, FailedPlayerInstallationStopsTheStartUp) {
+  PackageBuilder b = fullPackage();
+  Bytes standin = winfs::readFile(e2e::fixturePath("flash_installer_standin.exe"));
+  ASSERT_FALSE(standin.empty());
+  b.flashInstaller("broken_player_setup.exe", standin, 0);
+  b.editHeader([](PackageHeader& h) { h.items[2].itemType = 7; });
+  ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(b)));
+  e2e::InstallerSession session(installerPath(), {});
+  EXPECT_EQ(session.waitForForm(15000), nullptr);
+  e2e::RunResult run = session.finish();
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  EXPECT_EQ(run.dialogs[0].title, "Error");
+  EXPECT_EQ(run.dialogs[0].text, startupErrorMessage(errFlashInstallFailed).text);
+  EXPECT_EQ(run.exitCode, errFlashInstallFailed);
+  EXPECT_FALSE(winfs::exists(e2e::systemFolder() + kProgram));
+  // The player installer the user is to complete runs from the work folder,
+  // so that folder cannot go with the installer; remove it for later tests.
+  Sleep(500);
+  for (const std::string& name : e2e::workFolders())
+    if (std::find(workFoldersBefore_.begin(), workFoldersBefore_.end(), name) == workFoldersBefore_.end())
+      winfs::removeTree(e2e::localWorkBase() + name + "\\");
+}
+
 }  // namespace

@@ -212,3 +212,7 @@ FlashStandIn::~FlashStandIn() {
 std::string FlashStandIn::journal() const { return winfs::readText(winfs::tempFolder() + "e2e_flash_journal.txt"); }
 
 }  // namespace e2e
+
+namespace e2e {
+void FlashStandIn::clearJournal() const { DeleteFileA((winfs::tempFolder() + "e2e_flash_journal.txt").c_str()); }
+}  // namespace e2e

@@ -97,6 +97,7 @@ public:
   FlashStandIn(const FlashStandIn&) = delete;
   FlashStandIn& operator=(const FlashStandIn&) = delete;
   std::string journal() const;
+  void clearJournal() const;
 };
 
 }  // namespace e2e
