@@ -11,10 +11,9 @@
 #include "app/preview_image_win32.h"
 #include "app/process_state.h"
 #include "app/text.h"
-#include "app/ui_font_win32.h"
+#include "app/ui_common_win32.h"
 #include "flash/flash_panel_win32.h"
 #include "package/extraction_win32.h"
-#include "resources/resource_ids.h"
 #include "system/file_stream_win32.h"
 #include "system/launcher_win32.h"
 #include "system/system_library_win32.h"
@@ -68,25 +67,10 @@ TInstallerForm::~TInstallerForm() {
   }
 }
 
-HWND TInstallerForm::control(int id) const { return GetDlgItem(id == idContentPanel || id == idLicenseBox || id == idButtonPanel ? hwnd_ : buttonPanel_, id); }
-
 bool TInstallerForm::create() {
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  WNDCLASSA wc = {};
-  wc.lpfnWndProc = windowProc;
-  wc.hInstance = instance;
-  wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAINICON));
-  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kClassName;
-  RegisterClassA(&wc);
-  WNDCLASSA pc = {};
-  pc.lpfnWndProc = panelProc;
-  pc.hInstance = instance;
-  pc.hCursor = wc.hCursor;
-  pc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  pc.lpszClassName = kPanelClass;
-  RegisterClassA(&pc);
+  registerWindowClass(kClassName, windowProc, true);
+  registerWindowClass(kPanelClass, panelProc, false);
 
   // Always on top, single border with only the system menu.
   hwnd_ = CreateWindowExA(WS_EX_TOPMOST, kClassName, "", kFixedStyle, 0, 0, kWindowWidth, 400, nullptr, nullptr,

@@ -107,7 +107,6 @@ private:
   void closeAndTerminate();
 
   void setProgress(int position);
-  HWND control(int id) const;
 
   PreparingWindow& preparing_;
   HWND hwnd_ = nullptr;

@@ -2,8 +2,7 @@
 
 #include "app/application_win32.h"
 #include "app/text.h"
-#include "app/ui_font_win32.h"
-#include "resources/resource_ids.h"
+#include "app/ui_common_win32.h"
 #include "resources/string_ids.h"
 
 namespace {
@@ -29,14 +28,7 @@ LRESULT CALLBACK PreparingWindow::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPA
 }
 
 bool PreparingWindow::create(HINSTANCE instance) {
-  WNDCLASSA wc = {};
-  wc.lpfnWndProc = windowProc;
-  wc.hInstance = instance;
-  wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAINICON));
-  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kClassName;
-  RegisterClassA(&wc);
+  registerWindowClass(kClassName, windowProc, true);
 
   RECT r = {0, 0, kClientWidth, kClientHeight};
   AdjustWindowRectEx(&r, kStyle, FALSE, 0);

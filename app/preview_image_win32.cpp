@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "system/file_stream_win32.h"
+#include "app/ui_common_win32.h"
 #include "system/handles_win32.h"
 
 namespace {
@@ -36,13 +37,8 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, st
   return e == errOk;
 }
 
-// Converts a bitmap the system loaded into our 24-bit bottom-up layout.
-bool bitmapToImage(HBITMAP bitmap, DecodedImage& image) {
-  BITMAP bm;
-  if (!GetObjectA(bitmap, sizeof bm, &bm) || bm.bmWidth <= 0 || bm.bmHeight <= 0) return false;
-  image.width = bm.bmWidth;
-  image.height = bm.bmHeight;
-  image.pixels.assign(static_cast<std::size_t>(image.stride()) * image.height, 0);
+// The header of our 24-bit bottom-up pixel layout.
+BITMAPINFO dibInfo(const DecodedImage& image) {
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = image.width;
@@ -50,6 +46,17 @@ bool bitmapToImage(HBITMAP bitmap, DecodedImage& image) {
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 24;
   info.bmiHeader.biCompression = BI_RGB;
+  return info;
+}
+
+// Converts a bitmap the system loaded into our 24-bit bottom-up layout.
+bool bitmapToImage(HBITMAP bitmap, DecodedImage& image) {
+  BITMAP bm;
+  if (!GetObjectA(bitmap, sizeof bm, &bm) || bm.bmWidth <= 0 || bm.bmHeight <= 0) return false;
+  image.width = bm.bmWidth;
+  image.height = bm.bmHeight;
+  image.pixels.assign(static_cast<std::size_t>(image.stride()) * image.height, 0);
+  BITMAPINFO info = dibInfo(image);
   HDC dc = GetDC(nullptr);
   int lines = GetDIBits(dc, bitmap, 0, static_cast<UINT>(image.height), image.pixels.data(), &info, DIB_RGB_COLORS);
   ReleaseDC(nullptr, dc);
@@ -59,15 +66,9 @@ bool bitmapToImage(HBITMAP bitmap, DecodedImage& image) {
 }  // namespace
 
 PreviewImage::PreviewImage(HWND parent, int id, int left, int top, int width, int height) {
-  HINSTANCE instance = GetModuleHandleA(nullptr);
-  WNDCLASSA wc = {};
-  wc.lpfnWndProc = windowProc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-  wc.lpszClassName = kClassName;
-  RegisterClassA(&wc);
+  registerWindowClass(kClassName, windowProc, false);
   hwnd_ = CreateWindowExA(0, kClassName, "", WS_CHILD | WS_CLIPSIBLINGS, left, top, width, height, parent,
-                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, this);
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), this);
 }
 
 PreviewImage::~PreviewImage() {
@@ -101,13 +102,7 @@ void PreviewImage::paint(HDC dc) {
     FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
     return;
   }
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = image_.width;
-  info.bmiHeader.biHeight = image_.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO info = dibInfo(image_);
   SetStretchBltMode(dc, COLORONCOLOR);
   StretchDIBits(dc, 0, 0, r.right, r.bottom, 0, 0, image_.width, image_.height, image_.pixels.data(), &info,
                 DIB_RGB_COLORS, SRCCOPY);

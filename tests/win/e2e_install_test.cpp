@@ -353,7 +353,9 @@ TEST_F(InstallerRunTest, PreviewModes) {
     e2e::RunResult run = session.finish();
     EXPECT_EQ(run.exitCode, 0);
     ASSERT_EQ(run.dialogs.size(), c.corruptDialog ? 1u : 0u);
-    if (c.corruptDialog) EXPECT_EQ(run.dialogs[0].text, "CorruptFile: ");
+    if (c.corruptDialog) {
+      EXPECT_EQ(run.dialogs[0].text, "CorruptFile: ");
+    }
   }
 }
 
