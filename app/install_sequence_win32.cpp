@@ -131,6 +131,8 @@ void TInstallerForm::removeInstalledFiles() {
   deleteFolderTree(s.paths.saverFolder);
   deleteFileForced(s.folders.systemFolder + s.header.items[6].fileName);
   if (s.operatingSystemCode == kOs64Bit) deleteFileForced(s.folders.sysnativeFolder + s.header.items[6].fileName);
+  if (saverFiles_)
+    for (const std::string& path : saverFiles_->writtenElsewhere()) deleteFileForced(path);
   unregisterUninstall(s.paths.saverName);
 }
 

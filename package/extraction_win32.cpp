@@ -13,6 +13,7 @@
 #include "package/package_reader_win32.h"
 #include "package/validate.h"
 #include "system/folders_win32.h"
+#include "system/os_version.h"
 
 namespace {
 
@@ -32,9 +33,23 @@ ErrorCode SaverFiles::extractInstallItems(const std::string& packagePath, bool h
     return e;
   }
   ErrorCode result = errOk;
-  for (int index = hasReadMe ? 5 : 6; index <= 10 && result == errOk && !ui_.cancelRequested(); ++index)
+  for (int index = hasReadMe ? 5 : 6; index <= 10 && result == errOk && !ui_.cancelRequested(); ++index) {
     result = extractItem(package, index, true, ui_);
+    if (result == errOk) noteDestination(index);
+  }
   return result;
+}
+
+void SaverFiles::noteDestination(int index) {
+  const ProcessState& s = processState();
+  const PackageItem& item = s.header.items[static_cast<std::size_t>(index)];
+  if (!item.present()) return;
+  ItemDestination dest = itemDestination(item.itemType, item.fileName, s.installFolders(),
+                                         s.operatingSystemCode == kOs64Bit);
+  if (!dest.hasDestination) return;
+  bool inOwnFolders = dest.path.rfind(s.paths.saverFolder, 0) == 0 || dest.path.rfind(s.folders.workFolder, 0) == 0;
+  if (!inOwnFolders) writtenElsewhere_.push_back(dest.path);
+  if (!dest.sysnativePath.empty()) writtenElsewhere_.push_back(dest.sysnativePath);
 }
 
 ErrorCode SaverFiles::readSaverRecord() {

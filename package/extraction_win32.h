@@ -32,9 +32,14 @@ public:
   ErrorCode writeSaverDataFile();
 
   const SaverDataRecord& saverRecord() const { return record_; }
+  // Files extractInstallItems wrote outside the saver and work folders (items
+  // of itemType 2 and 3): removing those two folders after a failed install
+  // does not remove them.
+  const std::vector<std::string>& writtenElsewhere() const { return writtenElsewhere_; }
   bool dataFileOpen() const { return dataFile_.isOpen(); }
 
 private:
+  void noteDestination(int index);
   ErrorCode checkTable(std::uint64_t dataFileSize);
   ErrorCode writeMember(const std::string& path, const MemberHeader& member);
 
@@ -43,4 +48,5 @@ private:
   // Entries 1..fileCount; index 0 is never used.
   std::vector<DataFileEntry> entries_ = std::vector<DataFileEntry>(kMaxFileCount + 1);
   FileStream dataFile_;
+  std::vector<std::string> writtenElsewhere_;
 };

@@ -183,6 +183,9 @@ ErrorCode extractItem(FileStream& package, int index, bool showProgress, Install
 
   if (result == errFileBusy) return errOk;  // busy destination: the old file stays
   if (result != errOk) {
+    // A half-written or wrongly sized file must not stay where it landed:
+    // outside the saver and work folders nothing else would remove it.
+    deleteFileForced(dest.path);
     if (!libraryItem) ui.reportInstallError(result, dest.path);
     return result;
   }

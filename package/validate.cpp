@@ -10,6 +10,14 @@
 
 namespace {
 
+constexpr int kLastStartupItem = 5;
+
+bool landsInWorkFolder(std::int32_t itemType, const std::string& name) {
+  const InstallFolders probe{"W\\", "S\\", "Y\\", "N\\", "C\\"};
+  ItemDestination d = itemDestination(itemType, name, probe, false);
+  return d.hasDestination && d.path.rfind(probe.workFolder, 0) == 0;
+}
+
 ErrorCode checkItem(const PackageHeader& header, int index, std::uint64_t fileSize) {
   const PackageItem& item = header.items[static_cast<std::size_t>(index)];
   if (item.startOffset < 0 || static_cast<std::uint64_t>(item.startOffset) < kPackageDataStart)
@@ -28,6 +36,10 @@ ErrorCode checkItem(const PackageHeader& header, int index, std::uint64_t fileSi
   if (!written) return errCorruptPackage;
   if (!isSafeItemFileName(item.fileName) || !isSafeItemFileName(name) || !isSafeItemFileName(*written))
     return errBadName;
+  // Items 1 to 5 are written at start-up, before anything is installed, and
+  // only the work folder is removed after a start-up that fails: anywhere
+  // else (the system folder, the common folder) they would stay behind.
+  if (index <= kLastStartupItem && !landsInWorkFolder(item.itemType, name)) return errCorruptPackage;
   return errOk;
 }
 

@@ -24,7 +24,8 @@
 //   errOutOfMemory (-7) when the item is extracted, as the format requires;
 //   a negative stored size is corrupt;
 // - an itemType with a destination, and a non-negative expandedSize for a
-//   compressed item;
+//   compressed item; for the start-up items 1 to 5 a destination in the
+//   work folder (itemType 4, 7, or 3 with a Flash Player installer name);
 // - the name actually written (after the preview renaming of item 3 and the
 //   itemType renaming rules) is a safe file name (errBadName otherwise).
 // With hasFlashAXInstaller set, flashAXInstallerVersion must be 0 or 1.
