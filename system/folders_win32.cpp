@@ -219,6 +219,9 @@ ErrorCode deleteFolderTree(const std::string& folderText) {
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
     return RemoveDirectoryA(bare.c_str()) ? errOk : errUnspecified;
 
+  // A file that cannot be deleted (held open by another program) does not
+  // stop the walk: the clean-up of a failed install must still remove every
+  // other file it wrote.  The first such file's code is the result.
   ErrorCode error = errOk;
   WIN32_FIND_DATAA entry;
   UniqueFind find(FindFirstFileA((folder + "*.*").c_str(), &entry));
@@ -232,10 +235,10 @@ ErrorCode deleteFolderTree(const std::string& folderText) {
         if (name == "." || name == "..") continue;
         // Not examined: a subfolder that stays makes the removal below fail.
         deleteFolderTree(folder + name + "\\");
-      } else {
-        error = deleteFileForced(folder + name);
+      } else if (ErrorCode e = deleteFileForced(folder + name); e != errOk && error == errOk) {
+        error = e;
       }
-    } while (error == errOk && FindNextFileA(find.get(), &entry));
+    } while (FindNextFileA(find.get(), &entry));
   }
   find.reset();
   if (error != errOk) return error;

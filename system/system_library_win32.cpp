@@ -14,7 +14,10 @@ HMODULE loadSystemLibrary(const char* name) {
   std::string dir = systemDirectory();
   if (dir.empty()) return nullptr;
   std::string path = dir + "\\" + name;
-  return LoadLibraryA(path.c_str());
+  // The library's own imports are then looked for in its folder first, not
+  // beside the installer: systems before Windows 7 know no other way to
+  // keep them out of the program's folder.
+  return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 void restrictLibrarySearch() {
@@ -30,4 +33,10 @@ void restrictLibrarySearch() {
   if (auto f = reinterpret_cast<SetDllDirectoryFn>(
           reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA"))))
     f("");
+  // System libraries load some companions by bare name at run time, which
+  // goes through the program's folder first (Wine's comctl32 delay-loads the
+  // theme library that way, past SetDefaultDllDirectories).  Loaded from the
+  // system folder now, a later request by name finds the loaded copy.  Kept
+  // for the life of the process; missing on old systems, which is fine.
+  for (const char* companion : {"uxtheme.dll"}) loadSystemLibrary(companion);
 }

@@ -10,11 +10,13 @@
 #include <string>
 
 // Restricts the search path of later loads to the system folder where the
-// system offers that (SetDefaultDllDirectories, looked up at run time), and
-// removes the current folder from it (SetDllDirectoryA("")).
+// system offers that (SetDefaultDllDirectories, looked up at run time),
+// removes the current folder from it (SetDllDirectoryA("")), and loads from
+// the system folder the companions system libraries load by bare name.
 void restrictLibrarySearch();
 
-// Loads GetSystemDirectory + "\" + name; nullptr when that fails.
+// Loads GetSystemDirectory + "\" + name, its imports searched from there
+// first (LOAD_WITH_ALTERED_SEARCH_PATH); nullptr when that fails.
 HMODULE loadSystemLibrary(const char* name);
 
 // The system folder without a trailing backslash.

@@ -1,0 +1,249 @@
+#!/usr/bin/env bash
+# Scale benchmark: installers carrying 1 GiB, run under wine64.
+#
+#   bench/scale.sh [CASE...]        cases: small members stored imploded (default: all)
+#
+#   small     a 300 KB data file (the baseline: Wine's own start-up and memory)
+#   members   a 1 GiB data file of 1000 members, half stored (random bytes),
+#             half imploded (text)
+#   stored    one stored member of 1 GiB (random bytes)
+#   imploded  one imploded member of 1 GiB (text)
+#
+# For each case it packs an installer with the packager (dist/linux/saverpack)
+# on the x86_64 stub, puts it on the Wine prefix's C: drive and measures, in
+# the same run:
+#   cp_s          `cp` of the installer file to a new file on the same drive
+#   dd_s          the same copy with dd in 256 KiB blocks (a user-space
+#                 copy, as the installer's are; cp copies inside the kernel)
+#   copyfile_s    the same copy with CopyFileA inside Wine
+#   install_s     a quiet install ("/q") from start to process end
+#   ratio         install_s / cp_s (goal: at most 3)
+#   peak_ws_mib   the installer's PeakWorkingSetSize (GetProcessMemoryInfo,
+#                 sampled by the launcher-like helper scale_probe.exe)
+#   vmhwm_mib     VmHWM of the installer's Wine process (/proc/PID/status)
+#                 (goal for the peak: under 64 MiB whatever the size)
+#   ready_s       an interactive start until the installer window is visible
+#
+# Figures are medians of REPEAT runs (default 3); the peaks are maxima.
+# Environment: BUILD (x86_64 build folder with stub.exe and fixtures/;
+# default build/win64), WINEPREFIX (default: a private copy of
+# .deps/wineprefix under BENCH_DIR), BENCH_DIR (scratch space, default
+# /tmp/scale-bench; needs about 6 GiB), DISPLAY (default: an Xvfb of its
+# own).  Everything the run creates is removed at the end.  Each timed step
+# starts after a sync, so that none pays for the dirty pages of the one
+# before; the files stay in the page cache, but the kernel throttles writers
+# to the disk's pace once dirty data piles up, so a step that writes several
+# GiB runs at about the disk's speed.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD:-$root/build/win64}
+bench=${BENCH_DIR:-/tmp/scale-bench}
+saverpack=$root/dist/linux/saverpack
+wine=/usr/lib/wine/wine64
+probe=$build/fixtures/scale_probe.exe
+standin='Z:'$(tr / '\\' <<<"$build/fixtures/flash_standin.dll")
+repeat=${REPEAT:-3}
+cases=("$@")
+[[ ${#cases[@]} -gt 0 ]] || cases=(small members stored imploded)
+
+for f in "$saverpack" "$build/stub.exe" "$probe" "$build/fixtures/flash_standin.dll"; do
+  [[ -e $f ]] || { echo "scale.sh: missing $f (build the x86_64 tree and the packager first)" >&2; exit 2; }
+done
+
+echo "== disk space"
+df -h /tmp /work "$(dirname "$bench")"
+mkdir -p "$bench"
+avail_kib=$(df -Pk "$bench" | awk 'NR == 2 {print $4}')
+if ((avail_kib < 7 * 1024 * 1024)); then
+  echo "scale.sh: less than 7 GiB free under $bench" >&2
+  exit 2
+fi
+
+xvfb_pid="" own_prefix="" work_base="" work_before=""
+cleanup() {
+  set +e
+  if [[ -n ${WINEPREFIX:-} && -d ${WINEPREFIX:-} ]]; then
+    rm -rf "$WINEPREFIX/drive_c/scale" "$WINEPREFIX/drive_c/ProgramData/Brindlefax/Scale Bench"*
+    rm -f "$WINEPREFIX/drive_c/windows/system32/Scale Bench"*.scr
+    # Work folders of interrupted runs (a finished run removes its own).
+    for d in "$work_base"/ZNK*; do
+      [[ -d $d && " $work_before " != *" $(basename "$d") "* ]] && rm -rf "$d"
+    done
+  fi
+  rm -rf "$bench/inputs" "$bench/probe.out"
+  if [[ -n $own_prefix ]]; then
+    WINEPREFIX=$own_prefix /usr/lib/wine/wineserver -k 2>/dev/null
+    rm -rf "$own_prefix"
+  fi
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+}
+trap cleanup EXIT
+
+if [[ -z ${WINEPREFIX:-} ]]; then
+  own_prefix=$bench/prefix
+  rm -rf "$own_prefix"
+  cp -a "$root/.deps/wineprefix" "$own_prefix"
+  export WINEPREFIX=$own_prefix
+fi
+if [[ -z ${DISPLAY:-} ]]; then
+  display=":$((200 + RANDOM % 200))"
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=$display
+  sleep 1
+fi
+export WINEDEBUG=-all
+drive_c=$WINEPREFIX/drive_c
+mkdir -p "$drive_c/scale"
+work_base=$(echo "$drive_c"/users/*/AppData/Local/Brindlefax)
+work_before=$(ls "$work_base" 2>/dev/null | tr '\n' ' ')
+
+# ---- inputs -------------------------------------------------------------------
+gib=$((1024 * 1024 * 1024))
+
+# Text that implodes to roughly half: words from a small vocabulary.  A pool
+# of 8 MiB is made once; files are slices of it at varying offsets (the
+# implode window is 4 KiB, so the repetition is invisible to it).
+make_text() {  # make_text FILE BYTES SEED
+  python3 - "$1" "$2" "$3" <<'EOF'
+import random, sys
+path, size, seed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+r = random.Random(1)
+words = [''.join(r.choice('etaoinshrdlucmfwypvbgkjqxz'[:r.randint(8, 26)]) for _ in range(r.randint(2, 9)))
+         for _ in range(800)]
+lines, n = [], 0
+while n < 8 << 20:
+    line = ' '.join(r.choices(words, k=11)) + '.\r\n'
+    lines.append(line)
+    n += len(line)
+pool = ''.join(lines).encode()
+with open(path, 'wb') as f:
+    left, at = size, (seed * 7919) % (len(pool) // 2)
+    while left:
+        piece = pool[at:at + min(left, len(pool) - at)]
+        f.write(piece)
+        left -= len(piece)
+        at = (at + 104729) % (len(pool) // 2)
+EOF
+}
+
+make_case() {  # make_case NAME: writes $bench/inputs/NAME/ with its manifest
+  local name=$1 dir=$bench/inputs/$1
+  rm -rf "$dir"
+  mkdir -p "$dir/data"
+  printf 'MZ stand-in saver' >"$dir/saver.scr"
+  for i in 7 9 10; do printf 'item %s\r\n' "$i" >"$dir/item$i.txt"; done
+  python3 - "$dir/preview.bmp" <<'EOF'
+import struct, sys
+w, h = 48, 27
+stride = (w * 3 + 3) & ~3
+data = (bytes([0x30, 0xa0, 0x30]) * w + b'\0' * (stride - w * 3)) * h
+head = b'BM' + struct.pack('<IHHI', 54 + len(data), 0, 0, 54)
+head += struct.pack('<IiiHHIIiiII', 40, w, h, 1, 24, 0, len(data), 0, 0, 0, 0)
+open(sys.argv[1], 'wb').write(head + data)
+EOF
+  case $name in
+    small)
+      head -c 100000 /dev/urandom >"$dir/data/noise.bin"
+      make_text "$dir/data/words.txt" 200000 1 ;;
+    members)
+      local each=$((gib / 1000)) i
+      for ((i = 0; i < 500; i++)); do head -c "$each" /dev/urandom >"$dir/data/noise$i.bin"; done
+      # The text members in one go: one Python start for 500 files.
+      make_text "$dir/words.all" $((each * 500)) 2
+      split -b "$each" -d -a 3 --additional-suffix=.txt "$dir/words.all" "$dir/data/words"
+      rm "$dir/words.all" ;;
+    stored) head -c "$gib" /dev/urandom >"$dir/data/big.bin" ;;
+    imploded) make_text "$dir/data/big.txt" "$gib" 3 ;;
+  esac
+  cat >"$dir/manifest.json" <<EOF
+{"saverName": "Scale Bench $name", "previewMode": "bitmap", "preview": "preview.bmp",
+ "saver": "saver.scr", "items": {"7": "item7.txt", "9": "item9.txt", "10": "item10.txt"},
+ "dataFolder": "data",
+ "compressionRules": [{"match": "*.bin", "compression": "store"}, {"match": "*.txt", "compression": "implode"}],
+ "offerControlPanel": false}
+EOF
+}
+
+# ---- measuring ---------------------------------------------------------------
+now() { date +%s.%N; }
+secs() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", b - a}'; }
+field() { awk -v k="$1" '$1 == k {print $2}' <<<"$2"; }
+mib() { awk -v b="$1" 'BEGIN {printf "%.1f", b / 1048576}'; }
+seconds() { awk -v ms="$1" 'BEGIN {printf "%.2f", ms / 1000}'; }
+max() { awk -v a="${1:-0}" -v b="${2:-0}" 'BEGIN {print (a + 0 > b + 0) ? a : b}'; }
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+
+# VmHWM (KiB) of the Wine process whose name is $1, sampled until $2 ends.
+watch_hwm() {
+  local name=$1 waitfor=$2 best=0 pid v
+  while kill -0 "$waitfor" 2>/dev/null; do
+    for pid in $(pgrep -x "$name" 2>/dev/null); do
+      v=$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
+      ((${v:-0} > best)) && best=$v
+    done
+    sleep 0.02
+  done
+  echo "$best"
+}
+
+run_probe() {  # run_probe MODE EXE_NAME: prints the probe's lines, then "vmhwm_kib N"
+  local out=$bench/probe.out
+  "$wine" "$probe" "$1" "C:\\scale\\$2" "$standin" >"$out" 2>/dev/null &
+  local pid=$!
+  local hwm
+  hwm=$(watch_hwm "$2" "$pid")
+  wait "$pid" || true
+  tr -d "\r" <"$out"
+  echo "vmhwm_kib $hwm"
+}
+
+printf '\n%-9s %8s %6s %6s %10s %9s %6s %11s %9s %7s\n' case size_mib cp_s dd_s copyfile_s install_s ratio \
+  peak_ws_mib vmhwm_mib ready_s
+for name in "${cases[@]}"; do
+  exe=$name.exe
+  echo "-- $name: making inputs and packing" >&2
+  make_case "$name"
+  "$saverpack" build "$bench/inputs/$name/manifest.json" -o "$drive_c/scale/$exe" \
+    --stub "$build/stub.exe" --no-library >&2
+  rm -rf "$bench/inputs/$name"
+  size=$(stat -c %s "$drive_c/scale/$exe")
+
+  cps=() dds=() copyfiles=() installs=() readys=() peak=0 hwm=0
+  for ((run = 1; run <= repeat; run++)); do
+    sync
+    t0=$(now); cp "$drive_c/scale/$exe" "$drive_c/scale/copy.exe"; t1=$(now)
+    cps+=("$(secs "$t0" "$t1")")
+    rm -f "$drive_c/scale/copy.exe"
+    sync
+    t0=$(now); dd if="$drive_c/scale/$exe" of="$drive_c/scale/copy.exe" bs=256k 2>/dev/null; t1=$(now)
+    dds+=("$(secs "$t0" "$t1")")
+    rm -f "$drive_c/scale/copy.exe"
+    sync
+    copy=$("$wine" "$probe" copy "C:\\scale\\$exe" 'C:\scale\copy.exe' 2>/dev/null | tr -d '\r')
+    copyfiles+=("$(seconds "$(field copy_ms "$copy")")")
+    rm -f "$drive_c/scale/copy.exe"
+
+    sync
+    quiet=$(run_probe quiet "$exe")
+    [[ $(field exit "$quiet") == 0 ]] || echo "scale.sh: $name: quiet install ended with $(field exit "$quiet")" >&2
+    installs+=("$(seconds "$(field install_ms "$quiet")")")
+    peak=$(max "$peak" "$(field peak_working_set "$quiet")")
+    hwm=$(max "$hwm" "$(field vmhwm_kib "$quiet")")
+    "$wine" "$probe" remove "Scale Bench $name" "Scale Bench $name.scr" >/dev/null 2>&1
+    sync
+    ready=$(run_probe ready "$exe")
+    [[ $(field window "$ready") == 1 ]] || echo "scale.sh: $name: the installer window never appeared" >&2
+    readys+=("$(seconds "$(field ready_ms "$ready")")")
+    peak=$(max "$peak" "$(field peak_working_set "$ready")")
+    hwm=$(max "$hwm" "$(field vmhwm_kib "$ready")")
+    echo "   run $run: cp ${cps[-1]} dd ${dds[-1]} CopyFileA ${copyfiles[-1]} install ${installs[-1]} ready ${readys[-1]}" >&2
+  done
+
+  cp_s=$(median "${cps[@]}") install_s=$(median "${installs[@]}")
+  printf '%-9s %8s %6s %6s %10s %9s %6s %11s %9s %7s\n' "$name" "$(mib "$size")" "$cp_s" "$(median "${dds[@]}")" \
+    "$(median "${copyfiles[@]}")" "$install_s" "$(awk -v a="$install_s" -v b="$cp_s" 'BEGIN {printf "%.1f", a / b}')" \
+    "$(mib "$peak")" "$(awk -v k="$hwm" 'BEGIN {printf "%.1f", k / 1024}')" "$(median "${readys[@]}")"
+  rm -f "$drive_c/scale/$exe"
+done
