@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "app/application_win32.h"
-#include "app/messages.h"
+#include "base/application_win32.h"
+#include "base/messages.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -141,6 +141,10 @@ int showMessageDialog(DialogKind kind, DialogButtons buttons, const std::string&
 
 int showMessage(const MessageSpec& spec) {
   if (!spec.show) return 0;
+  if (spec.kind == DialogKind::Plain) {
+    showPlainMessage(spec.text);
+    return IDOK;
+  }
   return showMessageDialog(spec.kind, spec.buttons, spec.text);
 }
 
@@ -150,15 +154,6 @@ void showPlainMessage(const std::string& text) {
               MB_OK | MB_TOPMOST | (owner ? 0u : MB_TASKMODAL));
 }
 
-std::string systemErrorText(ErrorCode code) {
-  char* buffer = nullptr;
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-  std::string text = n && buffer ? std::string(buffer, n) : std::string();
-  if (buffer) LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
 
 void reportInstallError(ErrorCode code, const std::string& fileName) {
   std::string system = code == errTempCopyFailed ? systemErrorText(code) : std::string();

@@ -4,8 +4,9 @@
 
 #include <string>
 
-#include "app/dialog_types.h"
-#include "app/error_codes.h"
+#include "base/dialog_types.h"
+#include "base/error_codes.h"
+#include "base/error_text_win32.h"
 
 // Shows the dialog and returns the id of the button that closed it
 // (IDABORT, IDOK, IDCANCEL, IDYES, IDNO); 0 when nothing was shown.
@@ -15,9 +16,6 @@ int showMessage(const MessageSpec& spec);
 // A plain message box titled with the application title (no icon, OK).
 void showPlainMessage(const std::string& text);
 
-// The system's message text for an error number, without trailing line
-// breaks; empty when the system has none.
-std::string systemErrorText(ErrorCode code);
 
 // The central error reporter: an error dialog with the single Abort button.
 void reportInstallError(ErrorCode code, const std::string& fileName);

@@ -4,12 +4,12 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include "app/application_win32.h"
+#include "base/application_win32.h"
 #include "app/installer_form_win32.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "app/preparing_window_win32.h"
-#include "app/process_state.h"
-#include "app/text.h"
+#include "base/process_state.h"
+#include "base/text.h"
 #include "flash/flash_panel_win32.h"
 #include "package/extraction_win32.h"
 #include "system/desktop_win32.h"

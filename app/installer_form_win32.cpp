@@ -5,12 +5,12 @@
 
 #include <memory>
 
-#include "app/application_win32.h"
+#include "base/application_win32.h"
 #include "app/dialogs_win32.h"
 #include "app/preparing_window_win32.h"
 #include "app/preview_image_win32.h"
-#include "app/process_state.h"
-#include "app/text.h"
+#include "base/process_state.h"
+#include "base/text.h"
 #include "app/ui_common_win32.h"
 #include "flash/flash_panel_win32.h"
 #include "package/extraction_win32.h"

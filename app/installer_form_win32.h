@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "app/install_ui.h"
+#include "base/install_ui.h"
 #include "system/handles_win32.h"
 
 class PreparingWindow;

@@ -1,7 +1,7 @@
 #include "app/preparing_window_win32.h"
 
-#include "app/application_win32.h"
-#include "app/text.h"
+#include "base/application_win32.h"
+#include "base/text.h"
 #include "app/ui_common_win32.h"
 #include "resources/string_ids.h"
 

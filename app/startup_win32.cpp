@@ -6,14 +6,14 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/application_win32.h"
+#include "base/application_win32.h"
 #include "app/dialogs_win32.h"
 #include "app/installer_form_win32.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "app/preparing_window_win32.h"
 #include "app/preview_image_win32.h"
-#include "app/process_state.h"
-#include "app/text.h"
+#include "base/process_state.h"
+#include "base/text.h"
 #include "flash/flash_panel_win32.h"
 #include "flash/flash_version.h"
 #include "flash/player_detect_win32.h"
@@ -54,7 +54,7 @@ void TInstallerForm::initializeInstaller() {
   char exe[MAX_PATH + 1] = {};
   GetModuleFileNameA(nullptr, exe, MAX_PATH);
   errorCode = initInstallerFolders(exe);
-  removeStartupShortcut();
+  removeStartupShortcut(this);
   if (errorCode == errOk) initPackagePaths();
   if (errorCode == errOk) errorCode = copyInstallerToTempFile(*this);
   if (errorCode == errOk) errorCode = readInstallerHeader(*this);

@@ -3,10 +3,10 @@
 #include <windows.h>
 #include <ole2.h>
 
-#include "app/application_win32.h"
+#include "base/application_win32.h"
 #include "app/installer_form_win32.h"
 #include "app/preparing_window_win32.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "system/handles_win32.h"
 #include "system/system_library_win32.h"
 

@@ -15,7 +15,8 @@ if(NATIVE_TESTS)
   if(TARGET saverpack_lib)
     target_link_libraries(native_tests PRIVATE saverpack_lib)
   endif()
-  target_compile_definitions(native_tests PRIVATE TEST_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures")
+  target_compile_definitions(native_tests PRIVATE TEST_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures"
+                             SOURCE_ROOT_DIR="${CMAKE_SOURCE_DIR}")
   # The fuzz harnesses, for the replay of their corpora (fuzz_corpus_test.cpp).
   target_sources(native_tests PRIVATE tests/fuzz/harnesses.cpp)
   target_compile_definitions(native_tests PRIVATE FUZZ_CORPUS_DIR="${CMAKE_SOURCE_DIR}/tests/fuzz/corpus")

@@ -12,7 +12,7 @@
 
 #include <new>
 
-#include "app/application_win32.h"
+#include "base/application_win32.h"
 #include "flash/flash_version.h"
 #include "flash/player_detect_win32.h"
 #include "package/zstream.h"

@@ -19,7 +19,7 @@
 #include <memory>
 #include <string>
 
-#include "app/error_codes.h"
+#include "base/error_codes.h"
 #include "flash/com_win32.h"
 #include "flash/swf_reader.h"
 #include "system/handles_win32.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/error_codes.h"
+#include "base/error_codes.h"
 
 // Parses the control's "$version" answer, a platform word and four numbers,
 // e.g. "WIN 10,0,45,2".  Tokens end at a comma, a blank or a control

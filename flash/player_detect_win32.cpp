@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/application_win32.h"
-#include "app/process_state.h"
+#include "base/application_win32.h"
+#include "base/process_state.h"
 #include "flash/com_win32.h"
 #include "flash/flash_version.h"
 #include "system/folders_win32.h"

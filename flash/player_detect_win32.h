@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/error_codes.h"
+#include "base/error_codes.h"
 
 // The pause before every attempt to create a probe control, giving a freshly
 // started installer time to register the control.

@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/error_codes.h"
+#include "base/error_codes.h"
 
 // File input/output error "read past end of file".
 constexpr ErrorCode ioErrReadPastEnd = 100;

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/dialogs_win32.h"
-#include "app/install_ui.h"
-#include "app/messages.h"
+#include "base/error_text_win32.h"
+#include "base/install_ui.h"
+#include "base/messages.h"
 #include "package/explode.h"
 #include "system/file_stream_win32.h"
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/error_codes.h"
+#include "base/error_codes.h"
 
 class FileStream;
 class InstallUi;

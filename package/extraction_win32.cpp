@@ -4,11 +4,11 @@
 
 #include <algorithm>
 
-#include "app/dialogs_win32.h"
-#include "app/install_ui.h"
-#include "app/messages.h"
-#include "app/process_state.h"
-#include "app/text.h"
+#include "base/error_text_win32.h"
+#include "base/install_ui.h"
+#include "base/messages.h"
+#include "base/process_state.h"
+#include "base/text.h"
 #include "package/compressor_win32.h"
 #include "package/package_reader_win32.h"
 #include "package/validate.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/error_codes.h"
-#include "package/format.h"
+#include "base/error_codes.h"
+#include "base/package_format.h"
 #include "system/file_stream_win32.h"
 
 class InstallUi;

@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/install_ui.h"
-#include "app/process_state.h"
-#include "app/text.h"
+#include "base/install_ui.h"
+#include "base/process_state.h"
+#include "base/text.h"
 #include "package/compressor_win32.h"
-#include "package/format.h"
-#include "package/names.h"
+#include "base/package_format.h"
+#include "base/names.h"
 #include "package/trailer.h"
 #include "package/validate.h"
 #include "system/file_stream_win32.h"

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "app/error_codes.h"
+#include "base/error_codes.h"
 
 class FileStream;
 class InstallUi;

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <limits>
 
-#include "package/byte_reader.h"
-#include "package/crc32.h"
+#include "base/byte_reader.h"
+#include "base/crc32.h"
 #include "package/trailer.h"
 
 namespace {

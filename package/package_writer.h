@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "package/format.h"
+#include "base/package_format.h"
 
 using CompressFn = std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)>;
 

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "package/byte_reader.h"
-#include "package/crc32.h"
+#include "base/byte_reader.h"
+#include "base/crc32.h"
 
 std::vector<std::uint8_t> serializeTrailer(std::uint32_t crc) {
   std::vector<std::uint8_t> out;

@@ -1,7 +1,7 @@
 // Package and data file consistency checks.
 #include "package/validate.h"
 
-#include "package/names.h"
+#include "base/names.h"
 
 #include <algorithm>
 #include <optional>

@@ -12,8 +12,8 @@
 #include <functional>
 #include <span>
 
-#include "app/error_codes.h"
-#include "package/format.h"
+#include "base/error_codes.h"
+#include "base/package_format.h"
 
 // Checks every present item from 1 to 10 (item 0 is never read):
 // - startOffset at or after the stub and header (kPackageDataStart), the last

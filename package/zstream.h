@@ -19,7 +19,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/error_codes.h"
+#include "base/error_codes.h"
 
 enum class SeekOrigin { Beginning, Current, End };
 

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/dialogs_win32.h"
-#include "app/text.h"
-#include "package/crc32.h"
+#include "base/text.h"
+#include "base/crc32.h"
+#include "base/install_ui.h"
 #include "system/folders_win32.h"
 
 namespace {
@@ -46,22 +46,23 @@ void closeDisplayProperties() {
   }
 }
 
-std::string startupShortcutName(const std::string& installerPath) {
+std::string startupShortcutName(const std::string& installerPath, InstallUi* ui) {
   std::uint32_t crc = 0;
   if (!crc32OfString(installerPath, crc)) {
-    showPlainMessage(crcTableMismatchMessage(crcTableCheck()));
+    if (ui) ui->showMessage({true, DialogKind::Plain, DialogButtons::Ok, crcTableMismatchMessage(crcTableCheck())});
     return std::string();
   }
   return std::to_string(crc) + "_installer.lnk";
 }
 
-void removeStartupShortcutIn(const std::string& startupFolder, const std::string& installerPath) {
+void removeStartupShortcutIn(const std::string& startupFolder, const std::string& installerPath,
+                             InstallUi* ui) {
   if (startupFolder.empty() || installerPath.empty()) return;
-  std::string name = startupShortcutName(installerPath);
+  std::string name = startupShortcutName(installerPath, ui);
   if (name.empty()) return;
   deleteFileForced(withTrailingBackslash(startupFolder) + name);  // usually there is none
 }
 
-void removeStartupShortcut() {
-  removeStartupShortcutIn(getSpecialFolder(CSIDL_STARTUP), modulePath());
+void removeStartupShortcut(InstallUi* ui) {
+  removeStartupShortcutIn(getSpecialFolder(CSIDL_STARTUP), modulePath(), ui);
 }

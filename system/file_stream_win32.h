@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/error_codes.h"
+#include "base/error_codes.h"
 #include "system/handles_win32.h"
 
 class FileStream {

@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "app/application_win32.h"
-#include "app/process_state.h"
+#include "base/application_win32.h"
+#include "base/process_state.h"
 #include "system/handles_win32.h"
 #include "system/system_library_win32.h"
 

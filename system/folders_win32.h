@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/error_codes.h"
+#include "base/error_codes.h"
 
 // Fills processState().folders in this order: windowsFolder, systemFolder,
 // sysnativeFolder, commonFolder, exeFolder, then workFolder through

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "app/application_win32.h"
-#include "app/process_state.h"
+#include "base/application_win32.h"
+#include "base/process_state.h"
 #include "system/command_line.h"
 
 namespace {

@@ -3,10 +3,10 @@
 
 #include <windows.h>
 
-#include "app/install_ui.h"
-#include "app/messages.h"
-#include "app/process_state.h"
-#include "package/names.h"
+#include "base/install_ui.h"
+#include "base/messages.h"
+#include "base/process_state.h"
+#include "base/names.h"
 #include "system/folders_win32.h"
 
 namespace {

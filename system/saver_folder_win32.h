@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/error_codes.h"
+#include "base/error_codes.h"
 
 class InstallUi;
 

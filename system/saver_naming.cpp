@@ -1,6 +1,6 @@
 #include "system/saver_naming.h"
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace {
 

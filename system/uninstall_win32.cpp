@@ -1,8 +1,8 @@
 // The uninstall entry (declared in system/uninstall_win32.h).
 #include "system/uninstall_win32.h"
 
-#include "app/process_state.h"
-#include "package/names.h"
+#include "base/process_state.h"
+#include "base/names.h"
 #include "system/handles_win32.h"
 #include "system/os_version_win32.h"
 #include "system/saver_naming.h"

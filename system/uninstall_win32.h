@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/error_codes.h"
+#include "base/error_codes.h"
 
 // "Software\Microsoft\Windows\CurrentVersion\Uninstall\" + name.
 std::string uninstallKeyPath(const std::string& name);

@@ -13,13 +13,13 @@
 #include <string_view>
 #include <vector>
 
-#include "app/error_codes.h"
+#include "base/error_codes.h"
 #include "flash/flash_version.h"
 #include "flash/swf_reader.h"
-#include "package/byte_reader.h"
+#include "base/byte_reader.h"
 #include "package/explode.h"
-#include "package/format.h"
-#include "package/names.h"
+#include "base/package_format.h"
+#include "base/names.h"
 #include "package/trailer.h"
 #include "package/validate.h"
 #include "package/zstream.h"

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "package/format.h"
+#include "base/package_format.h"
 #include "package/package_writer.h"
 #include "package/trailer.h"
 #include "tools/implode/implode.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "package/crc32.h"
+#include "base/crc32.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "package/byte_reader.h"
-#include "package/format.h"
+#include "base/byte_reader.h"
+#include "base/package_format.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // character; the expected strings are therefore written out in full.
 #include <gtest/gtest.h>
 
-#include "app/messages.h"
-#include "app/text.h"
+#include "base/messages.h"
+#include "base/text.h"
 
 namespace {
 

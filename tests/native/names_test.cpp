@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "package/names.h"
+#include "base/names.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "package/byte_reader.h"
-#include "package/format.h"
+#include "base/byte_reader.h"
+#include "base/package_format.h"
 #include "tools/saverpack/build.h"
 #include "tools/saverpack/codec.h"
 #include "tools/saverpack/inspect.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "package/byte_reader.h"
+#include "base/byte_reader.h"
 #include "package/package_writer.h"
 #include "package/trailer.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/dialogs_win32.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "tests/win/support/ui_driver.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "app/installer_form_win32.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "tests/win/support/folder_fixture.h"
 #include "tests/win/support/installer_harness.h"
 

@@ -13,7 +13,7 @@
 
 #include "app/dialogs_win32.h"
 #include "app/installer_form_win32.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "system/handles_win32.h"
 #include "tests/win/support/folder_fixture.h"
 #include "tests/win/support/installer_harness.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/process_state.h"
+#include "base/process_state.h"
 #include "flash/player_detect_win32.h"
 #include "tests/win/support/flash_fixture.h"
 

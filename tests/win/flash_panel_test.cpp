@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "app/process_state.h"
+#include "base/process_state.h"
 #include "flash/flash_panel_win32.h"
 #include "flash/player_detect_win32.h"
 #include "tests/win/support/flash_fixture.h"

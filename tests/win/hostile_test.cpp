@@ -23,9 +23,9 @@
 #include <set>
 
 #include "app/dialogs_win32.h"
-#include "app/error_codes.h"
-#include "app/messages.h"
-#include "package/names.h"
+#include "base/error_codes.h"
+#include "base/messages.h"
+#include "base/names.h"
 #include "system/saver_naming.h"
 #include "tests/win/support/folder_fixture.h"
 #include "tests/win/support/hostile_generator.h"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/process_state.h"
+#include "base/process_state.h"
 #include "system/handles_win32.h"
 #include "system/launcher_win32.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/process_state.h"
+#include "base/process_state.h"
 #include "system/folders_win32.h"
 #include "system/os_version_win32.h"
 #include "tests/win/support/folder_fixture.h"

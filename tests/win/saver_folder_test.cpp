@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/install_ui.h"
-#include "app/process_state.h"
+#include "base/install_ui.h"
+#include "base/process_state.h"
 #include "system/handles_win32.h"
 #include "system/saver_folder_win32.h"
 #include "tests/win/support/folder_fixture.h"

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/process_state.h"
+#include "base/process_state.h"
 #include "system/handles_win32.h"
 #include "system/uninstall_win32.h"
 

@@ -5,7 +5,7 @@
 
 #include <new>
 
-#include "package/crc32.h"
+#include "base/crc32.h"
 #include "package/explode.h"
 #include "tools/implode/implode.h"
 

@@ -15,7 +15,7 @@
 //       4096.  `work` (35256 bytes for the original library) is unused.
 //   _crc32(buffer, size, old_crc) -> unsigned long
 //       Folds *size bytes into *old_crc with the CRC-32 table of
-//       package/crc32.h and returns the new register, with no initial value
+//       base/crc32.h and returns the new register, with no initial value
 //       and no final complement, so calls chain: start from 0xFFFFFFFF and
 //       complement the last result to get the standard CRC-32 (0xCBF43926
 //       for "123456789").  *old_crc itself is left unchanged.

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "package/explode.h"
-#include "package/names.h"
+#include "base/names.h"
 #include "package/package_writer.h"
 #include "package/trailer.h"
 #include "package/validate.h"

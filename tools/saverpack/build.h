@@ -1,7 +1,7 @@
 // Building an installer from a manifest: the stub, the package header, the
 // items at absolute offsets and the integrity trailer.
 //
-// Item layout (see package/format.h for the records):
+// Item layout (see base/package_format.h for the records):
 //   1  "impborl.dat", itemType 4, stored: the implode library
 //   2  the Flash Player installer, itemType 3, named after its version
 //      ("install_flash_player_10_active_x.exe" for 0,

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/error_codes.h"
-#include "package/format.h"
+#include "base/error_codes.h"
+#include "base/package_format.h"
 
 namespace saverpack {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "package/format.h"
+#include "base/package_format.h"
 #include "package/trailer.h"
 
 namespace saverpack {

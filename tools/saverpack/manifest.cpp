@@ -3,7 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "package/names.h"
+#include "base/names.h"
 #include "tools/saverpack/support.h"
 
 namespace saverpack {

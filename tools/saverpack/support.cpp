@@ -7,7 +7,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "package/names.h"
+#include "base/names.h"
 
 namespace saverpack {
 

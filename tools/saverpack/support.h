@@ -44,7 +44,7 @@ std::string utf8FromAnsi(std::string_view ansi);
 // the letters of code page 1252), for collision checks.
 std::string foldCaseAnsi(std::string_view ansi);
 
-// Why a stored name breaks the rules of package/names.h, for messages
+// Why a stored name breaks the rules of base/names.h, for messages
 // ("is a device name", ...); empty when the name is safe.  `relativePath`
 // allows backslash-separated sub-folders (data file entries).
 std::string nameProblem(std::string_view name, bool relativePath);

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/process_state.h"
+#include "base/process_state.h"
 #include "flash/player_detect_win32.h"
 #include "tests/win/support/folder_fixture.h"
 

@@ -7,8 +7,8 @@
 #include <set>
 #include <utility>
 
-#include "package/byte_reader.h"
-#include "package/format.h"
+#include "base/byte_reader.h"
+#include "base/package_format.h"
 #include "package/trailer.h"
 
 namespace hostile {

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "app/error_codes.h"
+#include "base/error_codes.h"
 #include "package/package_writer.h"
 
 namespace hostile {

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/dialog_types.h"
-#include "app/error_codes.h"
+#include "base/dialog_types.h"
+#include "base/error_codes.h"
 
 // reportInstallError: the text for a failure on a named file.  fileName is
 // the file concerned (for 5 and -38 the caller passes the code's decimal

@@ -1,10 +1,10 @@
 // Message composition.  Every visible word comes from the string table; the
 // code adds only joiners, names, numbers and system texts.
-#include "app/messages.h"
+#include "base/messages.h"
 
 #include <utility>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace {
 
@@ -126,6 +126,7 @@ std::string dialogTitle(DialogKind kind)
     case DialogKind::Confirm:
         return loadText(IDS_TITLE_CONFIRM);
     case DialogKind::None:
+    case DialogKind::Plain:  // titled with the application title by the caller
         break;
     }
     return {};

@@ -5,8 +5,9 @@
 #include <string>
 
 // Kind decides title and icon: Error "Error", Information "Information",
-// Confirm "Confirm" (question icon).  None: no dialog at all.
-enum class DialogKind { None, Error, Information, Confirm };
+// Confirm "Confirm" (question icon).  None: no dialog at all.  Plain: a box
+// titled with the application title, no icon, OK only.
+enum class DialogKind { None, Error, Information, Confirm, Plain };
 
 // Button rows: a single "&Abort", a single "OK", "&Yes"/"&No", "OK"/"Cancel".
 enum class DialogButtons { Abort, Ok, YesNo, OkCancel };

@@ -1,5 +1,5 @@
 // loadText for native builds: the texts of resources/strings.def compiled in.
-#include "app/text.h"
+#include "base/text.h"
 
 std::string loadText(StringId id)
 {

@@ -1,8 +1,8 @@
 // Access to the string table (resources/strings.def).
 //
 // On Windows the texts come from the executable's STRINGTABLE resource
-// (app/text_win32.cpp); natively they are compiled in from the same
-// definition file (app/text_native.cpp), so tests see the shipped texts.
+// (base/text_win32.cpp); natively they are compiled in from the same
+// definition file (base/text_native.cpp), so tests see the shipped texts.
 #pragma once
 
 #include <string>

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "package/format.h"
+#include "base/package_format.h"
 
 // Folders of the run, each a full ANSI path ending with a backslash.
 struct InstallerFolders {

@@ -1,4 +1,4 @@
-#include "app/application_win32.h"
+#include "base/application_win32.h"
 
 Application& Application::instance() {
   static Application app;

@@ -1,7 +1,7 @@
 // CRC-32 with a compile-time table.  crcUpdate is the plain byte-at-a-time
 // loop; crc32() uses slicing-by-8 (eight derived tables, also built by the
 // compiler) because it checks whole installer files of up to 2 GiB.
-#include "package/crc32.h"
+#include "base/crc32.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "app/dialog_types.h"
-#include "app/error_codes.h"
+#include "base/dialog_types.h"
+#include "base/error_codes.h"
 
 // Button results, numerically those of the Windows dialogs.
 constexpr int kButtonOk = 1;

@@ -1,7 +1,7 @@
 // String-table texts from the executable's STRINGTABLE resource.
 #include <windows.h>
 
-#include "app/text.h"
+#include "base/text.h"
 
 std::string loadText(StringId id) {
   char buffer[4096];

@@ -1,4 +1,4 @@
-#include "app/process_state.h"
+#include "base/process_state.h"
 
 ProcessState& processState() {
   static ProcessState state;

@@ -1,8 +1,8 @@
 // Package and data file records: parsing, serialization and the naming rules
 // that turn an item's fields into its destination.
-#include "package/format.h"
+#include "base/package_format.h"
 
-#include "package/byte_reader.h"
+#include "base/byte_reader.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // Name rules for stored item names, data file entry names and saver names.
-#include "package/names.h"
+#include "base/names.h"
 
 #include <cstddef>
 
