@@ -48,3 +48,4 @@ constexpr ErrorCode errBadName = -541;            // a stored name would leave i
 constexpr ErrorCode errChecksumMismatch = -542;   // the integrity trailer does not match
 constexpr ErrorCode errNoFolder = -543;           // a folder the installer needs is unknown
 constexpr ErrorCode errNoWorkFolder = -544;       // all work-folder candidates are taken
+constexpr ErrorCode errLinkedWorkFolder = -545;   // the work folders' base is a junction or link

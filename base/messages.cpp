@@ -84,6 +84,9 @@ MessageSpec startupErrorMessage(ErrorCode code)
         return dialog(DialogKind::Information, DialogButtons::Ok,
                       loadText(IDS_ERR_FLASH_MISSING) + flashPlayerUrl() +
                           loadText(IDS_ERR_FLASH_MISSING_RETRY));
+    case errLinkedWorkFolder:
+        return errorAbort(loadText(IDS_ERR_LINKED_WORK_FOLDER) + loadText(IDS_BRINDLEFAX_ERROR) +
+                          decimal(code) + ". ");
     default:
         return errorAbort(loadText(IDS_ERR_CORRUPT_INSTALLER) + loadText(IDS_BRINDLEFAX_ERROR) +
                           decimal(code) + ". ");

@@ -15,6 +15,10 @@ foreach(dir ${WIN_FIXTURE_DIRS})
   endif()
 endforeach()
 
+# A folder link for the work-folder tests (a junction stand-in under Wine).
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/test_links/link_target)
+file(CREATE_LINK ${CMAKE_BINARY_DIR}/test_links/link_target ${CMAKE_BINARY_DIR}/test_links/linked_base SYMBOLIC)
+
 file(GLOB WIN_TEST_SOURCES CONFIGURE_DEPENDS tests/win/*.cpp tests/win/support/*.cpp)
 if(WIN_TEST_SOURCES)
   add_executable(win_tests ${WIN_TEST_SOURCES} resources/installer.rc)

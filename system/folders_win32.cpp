@@ -8,6 +8,7 @@
 
 #include "base/application_win32.h"
 #include "base/process_state.h"
+#include "system/access_win32.h"
 #include "system/handles_win32.h"
 #include "system/system_library_win32.h"
 
@@ -161,14 +162,17 @@ ErrorCode createWorkFolder(const std::string& prefix, std::string& folder) {
 ErrorCode createWorkFolderIn(const std::string& baseFolder, const std::string& prefix,
                              std::string& folder) {
   std::string base = withTrailingBackslash(baseFolder);
+  // A junction or link would send the elevated installer's files wherever
+  // its maker points it.
+  if (isReparsePoint(apiFolderPath(base))) return errLinkedWorkFolder;
   // A failure here is not reported by itself: every candidate then fails.
-  if (!folderExists(base)) CreateDirectoryA(apiFolderPath(base).c_str(), nullptr);
+  if (!folderExists(base)) createPrivateFolder(apiFolderPath(base));
   DWORD lastError = 0;
   for (int n = 1; n <= kWorkFolderCandidates; ++n) {
     std::string candidate = base + prefix + std::to_string(n);
     // Any entry of that name, file or folder, belongs to someone else.
     if (GetFileAttributesA(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
-    if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+    if (createPrivateFolder(candidate)) {
       folder = candidate + "\\";
       return errOk;
     }

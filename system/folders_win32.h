@@ -17,8 +17,10 @@ ErrorCode initInstallerFolders(const std::string& installerPath);
 
 // Creates the first free numbered folder <local appdata>\Brindlefax\<prefix>N
 // (N = 1..1000; existing files and folders are skipped) and sets folder to
-// it with a trailing backslash.  0, the system's code of the last failed
-// creation, errNoFolder without a local application data folder, or
+// it with a trailing backslash.  The base and the work folder are created
+// with the private access list of system/access_win32.h.  0, the system's
+// code of the last failed creation, errNoFolder without a local application
+// data folder, errLinkedWorkFolder when the base is a junction or link, or
 // errNoWorkFolder when every candidate exists.
 ErrorCode createWorkFolder(const std::string& prefix, std::string& folder);
 // The same under a given base folder (created, one level, when missing).

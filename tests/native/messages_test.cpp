@@ -86,6 +86,10 @@ const StartupCase kStartupCases[] = {
      "Installer file is corrupted. Brindlefax Error: -31. "},
     {-540, DialogKind::Error, DialogButtons::Abort,
      "Installer file is corrupted. Brindlefax Error: -540. "},
+    {-545, DialogKind::Error, DialogButtons::Abort,
+     "The installer cannot prepare its work folder: the folder \"Brindlefax\" in your local "
+     "application data is a link to another place. Remove that link and run the installer again. "
+     "Brindlefax Error: -545. "},
     {32, DialogKind::Error, DialogButtons::Abort,
      "Installer file is corrupted. Brindlefax Error: 32. "},
     {5, DialogKind::Error, DialogButtons::Abort,

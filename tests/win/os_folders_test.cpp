@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "base/process_state.h"
+#include "system/access_win32.h"
 #include "system/folders_win32.h"
 #include "system/os_version_win32.h"
 #include "tests/win/support/folder_fixture.h"
@@ -111,4 +112,48 @@ TEST_F(WorkFolder, AllCandidatesTakenOrUnreachableIsAnError) {
   EXPECT_EQ(folder, "unchanged");
   // The base cannot be created: every candidate fails with path not found.
   EXPECT_EQ(createWorkFolderIn(rootDir() + "no\\such\\", "ZNK", folder), ERROR_PATH_NOT_FOUND);
+}
+
+namespace {
+
+// What CreateDirectory received, for each folder created through the seam.
+struct CreatedFolder {
+  std::string path;
+  std::string accessList;  // SDDL of the descriptor passed; "" for none
+};
+std::vector<CreatedFolder> createdFolders;
+
+BOOL recordingCreateFolder(const std::string& path, SECURITY_ATTRIBUTES* attributes) {
+  createdFolders.push_back(
+      {path, attributes ? descriptorAccessList(attributes->lpSecurityDescriptor) : std::string()});
+  return CreateDirectoryA(path.c_str(), attributes);
+}
+
+}  // namespace
+
+// Wine neither keeps nor enforces access lists, so what is checked is the
+// descriptor handed to CreateDirectory for the base and the work folder.
+TEST_F(WorkFolder, BaseAndWorkFolderGetTheAdministratorsOnlyList) {
+  ASSERT_TRUE(processIsAdministrator());  // Wine's process token is elevated
+  createdFolders.clear();
+  CreateFolderFunction previous = setCreateFolderFunction(recordingCreateFolder);
+  std::string folder;
+  ErrorCode result = createWorkFolderIn(rootDir() + "Brindlefax\\", "ZNK", folder);
+  setCreateFolderFunction(previous);
+  ASSERT_EQ(result, errOk);
+  ASSERT_EQ(createdFolders.size(), 2u);
+  EXPECT_EQ(createdFolders[0].path, rootDir() + "Brindlefax");
+  EXPECT_EQ(createdFolders[1].path + "\\", folder);
+  for (const CreatedFolder& created : createdFolders) EXPECT_EQ(created.accessList, kAdminOnlyFolderSddl);
+}
+
+// The build links build/test_links/linked_base to a folder beside it (Wine
+// shows a Unix symbolic link as a reparse point, as Windows shows a junction).
+TEST_F(WorkFolder, LinkedBaseIsRefusedAndNothingIsCreatedThrough) {
+  const std::string links = winfs::hostPath(TEST_BINARY_DIR "/test_links/");
+  ASSERT_TRUE(winfs::isFolder(links + "linked_base"));
+  std::string folder = "unchanged";
+  EXPECT_EQ(createWorkFolderIn(links + "linked_base", "ZNK", folder), errLinkedWorkFolder);
+  EXPECT_EQ(folder, "unchanged");
+  EXPECT_TRUE(winfs::listFolder(links + "link_target").empty());
 }
