@@ -12,6 +12,7 @@
 #include "base/text.h"
 #include "flash/flash_panel_win32.h"
 #include "package/extraction_win32.h"
+#include "package/package_reader_win32.h"
 #include "system/desktop_win32.h"
 #include "system/folders_win32.h"
 #include "system/launcher_win32.h"
@@ -195,7 +196,9 @@ void TInstallerForm::closeAndTerminate() {
 void TInstallerForm::FormClose() {
   const ProcessState& s = processState();
   if (runMode_ != 4 && moviePanel_) moviePanel_->closeMovie();
-  // The folder of "temp.dat", with everything extracted into it.
+  // The folder of "temp.dat", with everything extracted into it; the held
+  // package handle is closed first so that "temp.dat" can go too.
+  releasePackage();
   if (!s.folders.workFolder.empty()) deleteFolderTree(s.folders.workFolder);
   // Freeing the window frees the movie panel, which removes its own folder.
   moviePanel_.reset();

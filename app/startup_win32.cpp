@@ -97,7 +97,11 @@ void TInstallerForm::initializeInstaller() {
       flashUpdateNeeded_ = d != FlashDecision::None;
   }
   if (errorCode == errOk) {
-    if (flashUpdateNeeded_) errorCode = handleFlashActiveXControlUpdate(s.header.items[2].fileName);
+    // The player installer runs elevated: it must still be the package's own
+    // file (held open since it was written, so it stays so while it starts).
+    if (flashUpdateNeeded_) errorCode = verifyWorkFile(2, s.folders.workFolder + s.header.items[2].fileName);
+    if (flashUpdateNeeded_ && errorCode == errOk)
+      errorCode = handleFlashActiveXControlUpdate(s.header.items[2].fileName);
     if (errorCode == errFlashPlayerMissing) {
       errorCode = errFlashInstallFailed;
       SetWindowPos(hwnd_, nullptr, -3000, -3000, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);

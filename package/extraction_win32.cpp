@@ -27,14 +27,14 @@ std::string folderOf(const std::string& path) {
 }  // namespace
 
 ErrorCode SaverFiles::extractInstallItems(const std::string& packagePath, bool hasReadMe) {
-  FileStream package;
-  if (ErrorCode e = package.openRead(packagePath)) {
+  FileStream* package = nullptr;
+  if (ErrorCode e = heldPackage(package)) {
     ui_.reportInstallError(e, packagePath);
     return e;
   }
   ErrorCode result = errOk;
   for (int index = hasReadMe ? 5 : 6; index <= 10 && result == errOk && !ui_.cancelRequested(); ++index) {
-    result = extractItem(package, index, true, ui_);
+    result = extractItem(*package, index, true, ui_);
     if (result == errOk) noteDestination(index);
   }
   return result;

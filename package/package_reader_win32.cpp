@@ -3,12 +3,15 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
+#include <map>
 #include <vector>
 
 #include "base/install_ui.h"
 #include "base/process_state.h"
 #include "base/text.h"
 #include "package/compressor_win32.h"
+#include "package/explode.h"
 #include "base/package_format.h"
 #include "base/names.h"
 #include "package/trailer.h"
@@ -47,12 +50,14 @@ ErrorCode copyBlocks(FileStream& in, FileStream& out, std::uint64_t count, std::
   return errOk;
 }
 
-// The copy that reads the running installer once: it writes "temp.dat" and
-// feeds the integrity check with the same blocks.
-ErrorCode copyAndCheck(const std::string& from, const std::string& to, TrailerCheck& check) {
-  FileStream in, out;
+// The copy that reads the running installer once: it writes "temp.dat"
+// through the handle that stays held and feeds the integrity check with the
+// same blocks (nobody else can write the file while that handle is open, so
+// the blocks checked are the file's bytes).
+ErrorCode copyAndCheck(const std::string& from, FileStream& out, const std::string& to, TrailerCheck& check) {
+  FileStream in;
   if (ErrorCode e = in.openRead(from)) return e;
-  if (ErrorCode e = out.create(to)) return e;
+  if (ErrorCode e = out.createHeld(to)) return e;
   TrailerChecker checker;
   std::vector<char> block(kCopyBlock);
   for (;;) {
@@ -63,7 +68,54 @@ ErrorCode copyAndCheck(const std::string& from, const std::string& to, TrailerCh
     if (ErrorCode e = out.write(block.data(), got)) return e;
   }
   check = checker.finish();
-  return out.close();
+  return errOk;
+}
+
+// The held package: see heldPackage().
+FileStream& packageStream() {
+  static FileStream stream;
+  return stream;
+}
+
+// Files this run wrote into the work folder, each held by a read handle.
+std::map<std::string, FileStream>& workFiles() {
+  static std::map<std::string, FileStream> files;
+  return files;
+}
+
+bool inWorkFolder(const std::string& path) {
+  const std::string& work = processState().folders.workFolder;
+  return !work.empty() && path.size() > work.size() && path.compare(0, work.size(), work) == 0;
+}
+
+// Compares a stream of expected bytes (from the package, expanded or not)
+// with a file, block by block.
+struct Comparison {
+  FileStream* package = nullptr;
+  std::uint64_t remaining = 0;  // package bytes still to read
+  FileStream* file = nullptr;
+  std::vector<char> fileBlock;
+  bool equal = true;
+  ErrorCode ioError = errOk;
+};
+
+unsigned readExpected(char* buf, unsigned* size, void* param) {
+  auto* c = static_cast<Comparison*>(param);
+  if (c->ioError || c->remaining == 0) return 0;
+  std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(*size, c->remaining));
+  std::size_t got = 0;
+  if (ErrorCode e = c->package->read(buf, want, got)) c->ioError = e;
+  c->remaining = got == 0 ? 0 : c->remaining - got;
+  return static_cast<unsigned>(got);
+}
+
+void compareWithFile(char* buf, unsigned* size, void* param) {
+  auto* c = static_cast<Comparison*>(param);
+  if (c->ioError || !c->equal) return;
+  c->fileBlock.resize(*size);
+  std::size_t got = 0;
+  if (ErrorCode e = c->file->read(c->fileBlock.data(), *size, got)) c->ioError = e;
+  if (got != *size || std::memcmp(buf, c->fileBlock.data(), got) != 0) c->equal = false;
 }
 
 bool osIs64Bit() { return processState().operatingSystemCode == kOs64Bit; }
@@ -103,14 +155,17 @@ void initPackagePaths() {
 
 ErrorCode copyInstallerToTempFile(InstallUi& ui) {
   const PackagePaths& p = processState().paths;
+  releasePackage();
   ErrorCode result = deleteFileWithRetries(p.tempDatPath, kTempDatDeleteAttempts);
   TrailerCheck check = TrailerCheck::Absent;
-  if (result == errOk) result = copyAndCheck(p.exePath, p.tempDatPath, check);
+  if (result == errOk) result = copyAndCheck(p.exePath, packageStream(), p.tempDatPath, check);
   if (result != errOk) {
+    releasePackage();
     ui.reportInstallError(errTempCopyFailed, p.tempDatPath);
     return result;
   }
   if (check == TrailerCheck::Mismatch) {
+    releasePackage();
     ui.reportInstallError(errChecksumMismatch, p.tempDatPath);
     return errChecksumMismatch;
   }
@@ -120,9 +175,10 @@ ErrorCode copyInstallerToTempFile(InstallUi& ui) {
 ErrorCode readInstallerHeader(InstallUi& ui) {
   ProcessState& s = processState();
   const std::string& path = s.paths.tempDatPath;
-  FileStream package;
+  FileStream* held = nullptr;
   std::uint64_t fileSize = 0;
-  ErrorCode result = package.openRead(path);
+  ErrorCode result = heldPackage(held);
+  FileStream& package = *held;
   if (result == errOk) result = package.size(fileSize);
   if (result == errOk) result = package.seek(INSTALLER_SIZE_IN_BYTES2);
   std::vector<std::uint8_t> bytes(kPackageHeaderSize);
@@ -176,6 +232,8 @@ ErrorCode extractItem(FileStream& package, int index, bool showProgress, Install
   if (showProgress) ui.stepProgress();
 
   bool libraryItem = endsWithDll(dest.path);
+  bool workFile = inWorkFolder(dest.path);
+  if (workFile) workFiles().erase(dest.path);  // our own hold must not keep it
   ErrorCode result = libraryItem ? deleteFileWithRetries(dest.path, kLibraryDeleteAttempts)
                                  : deleteFileForced(dest.path);
   if (result == errOk) result = package.seek(static_cast<std::uint64_t>(item.startOffset));
@@ -190,17 +248,65 @@ ErrorCode extractItem(FileStream& package, int index, bool showProgress, Install
     return result;
   }
   if (!dest.sysnativePath.empty()) copyFile(dest.path, dest.sysnativePath, false);  // outcome ignored
+  if (workFile) {
+    FileStream hold;
+    if (hold.openRead(dest.path) == errOk) workFiles()[dest.path] = std::move(hold);
+  }
   return errOk;
+}
+
+ErrorCode heldPackage(FileStream*& package) {
+  FileStream& stream = packageStream();
+  package = &stream;
+  return stream.isOpen() ? errOk : stream.openRead(processState().paths.tempDatPath);
+}
+
+void releasePackage() {
+  packageStream() = FileStream();
+  workFiles().clear();
+}
+
+ErrorCode verifyWorkFile(int index, const std::string& path) {
+  if (index < 0 || index >= kPackageItemCount) return errItemAbsent;
+  const PackageItem& item = processState().header.items[static_cast<std::size_t>(index)];
+  auto held = workFiles().find(path);
+  if (!item.present() || held == workFiles().end()) return errChecksumMismatch;
+  FileStream* package = nullptr;
+  if (ErrorCode e = heldPackage(package)) return e;
+  std::int64_t stored = itemStoredSize(item);
+  if (stored <= 0) return errCorruptPackage;
+  Comparison c;
+  c.package = package;
+  c.remaining = static_cast<std::uint64_t>(stored);
+  c.file = &held->second;
+  if (ErrorCode e = package->seek(static_cast<std::uint64_t>(item.startOffset))) return e;
+  if (ErrorCode e = c.file->seek(0)) return e;
+  if (item.isCompressed) {
+    explodeStream(readExpected, compareWithFile, &c);
+  } else {
+    std::vector<char> block(static_cast<std::size_t>(std::min<std::uint64_t>(c.remaining, kCopyBlock)));
+    unsigned got = 0;
+    do {
+      unsigned want = static_cast<unsigned>(block.size());
+      got = readExpected(block.data(), &want, &c);
+      if (got) compareWithFile(block.data(), &got, &c);
+    } while (got && c.equal && !c.ioError);
+  }
+  if (c.ioError) return c.ioError;
+  char extra = 0;
+  std::size_t more = 0;
+  if (c.equal && c.file->read(&extra, 1, more) == errOk && more == 0) return errOk;
+  return errChecksumMismatch;
 }
 
 ErrorCode extractItemFromPackage(int index, const std::string& reportName, InstallUi& ui) {
   if (!processState().header.items[static_cast<std::size_t>(index)].present()) return errItemAbsent;
-  FileStream package;
-  if (ErrorCode e = package.openRead(processState().paths.tempDatPath)) {
+  FileStream* package = nullptr;
+  if (ErrorCode e = heldPackage(package)) {
     ui.reportInstallError(e, reportName);
     return e;
   }
-  return extractItem(package, index, false, ui);
+  return extractItem(*package, index, false, ui);
 }
 
 ErrorCode extractReadMe(InstallUi& ui) { return extractItemFromPackage(5, processState().folders.workFolder, ui); }

@@ -18,8 +18,26 @@ class InstallUi;
 // exePath := the running installer, tempDatPath := workFolder + "temp.dat".
 void initPackagePaths();
 // Makes tempDatPath a fresh copy of exePath and checks the packager's
-// integrity trailer on the way (an installer without one is accepted).
+// integrity trailer on the blocks written (an installer without one is
+// accepted).  The copy stays open as the held package (below).
 ErrorCode copyInstallerToTempFile(InstallUi& ui);
+
+// Every later read of the package goes through one handle on "temp.dat",
+// opened by the copy and held until releasePackage(): others may read the
+// file but not write, rename or delete it, so what the integrity check saw
+// is what the elevated install writes out.  When no copy was made, the
+// first use opens tempDatPath for reading (sharing reads only).
+ErrorCode heldPackage(FileStream*& package);
+// Closes the held handle, and those of the work files (below); before the
+// work folder is deleted.
+void releasePackage();
+
+// Items written into the work folder are held open for reading from their
+// writing on (others may read them but not replace or delete them), so what
+// is run, parsed or copied onward from there is the package's own file.
+// Compares such a file with item `index` of the package, expanded when it
+// is imploded: errOk when equal, errChecksumMismatch when not.
+ErrorCode verifyWorkFile(int index, const std::string& path);
 // Reads and checks the header, keeps it in the process state, and writes
 // item 1 (the implode library) before anything else.
 ErrorCode readInstallerHeader(InstallUi& ui);

@@ -19,6 +19,12 @@ ErrorCode FileStream::create(const std::string& path) {
   return file_ ? errOk : lastErrorCode();
 }
 
+ErrorCode FileStream::createHeld(const std::string& path) {
+  file_.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file_ ? errOk : lastErrorCode();
+}
+
 ErrorCode FileStream::seek(std::uint64_t offset) {
   LONG high = static_cast<LONG>(offset >> 32);
   SetLastError(0);

@@ -19,6 +19,9 @@ public:
   ErrorCode openRead(const std::string& path);
   // Creates or replaces the file for writing.
   ErrorCode create(const std::string& path);
+  // Creates or replaces the file for writing and reading back; while it is
+  // open others may read it but not write, rename or delete it.
+  ErrorCode createHeld(const std::string& path);
 
   bool isOpen() const { return static_cast<bool>(file_); }
   ErrorCode seek(std::uint64_t offset);
