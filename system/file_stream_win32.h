@@ -23,7 +23,11 @@ public:
   // open others may read it but not write, rename or delete it.
   ErrorCode createHeld(const std::string& path);
 
+  // Takes ownership of an open handle (INVALID_HANDLE_VALUE: none).
+  void adopt(HANDLE handle) { file_.reset(handle); }
   bool isOpen() const { return static_cast<bool>(file_); }
+  // Writes what the system buffers to the disk.
+  bool flush() { return FlushFileBuffers(file_.get()) != FALSE; }
   ErrorCode seek(std::uint64_t offset);
   ErrorCode size(std::uint64_t& bytes) const;
   // Reads up to n bytes; `got` < n only at the end of the file.

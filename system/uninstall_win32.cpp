@@ -69,6 +69,48 @@ ErrorCode deleteUninstallEntry(const std::string& name, HKEY root) {
   return RegDeleteKeyA(root, path.c_str()) == ERROR_SUCCESS ? errOk : errUninstallRemoveFailed;
 }
 
+namespace {
+
+std::string queryString(HKEY key, const char* valueName) {
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0)
+    return std::string();
+  std::string text(size, '\0');
+  if (RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) != ERROR_SUCCESS)
+    return std::string();
+  text.resize(size);
+  while (!text.empty() && text.back() == '\0') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+UninstallValues readUninstallEntry(const std::string& name, HKEY root) {
+  UninstallValues values;
+  if (!usableName(name)) return values;
+  UniqueRegKey key;
+  if (RegOpenKeyExA(root, uninstallKeyPath(name).c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+    return values;
+  values.present = true;
+  values.displayName = queryString(key.get(), "DisplayName");
+  values.uninstallString = queryString(key.get(), "UninstallString");
+  return values;
+}
+
+ErrorCode restoreUninstallEntry(const std::string& name, HKEY root, const UninstallValues& values) {
+  if (!values.present) return deleteUninstallEntry(name, root);
+  if (!usableName(name)) return errUninstallRegisterFailed;
+  UniqueRegKey key;
+  DWORD disposition = 0;
+  if (RegCreateKeyExA(root, uninstallKeyPath(name).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                      nullptr, key.put(), &disposition) != ERROR_SUCCESS ||
+      !setString(key.get(), "DisplayName", values.displayName) ||
+      !setString(key.get(), "UninstallString", values.uninstallString))
+    return errUninstallRegisterFailed;
+  return errOk;
+}
+
 ErrorCode registerUninstall(const std::string& name, HKEY first, HKEY second) {
   ErrorCode result = writeUninstallEntry(name, first);
   if (result != errOk) result = writeUninstallEntry(name, second);

@@ -25,6 +25,17 @@ ErrorCode writeUninstallEntry(const std::string& name, HKEY root);
 // errUninstallRemoveFailed.
 ErrorCode deleteUninstallEntry(const std::string& name, HKEY root);
 
+// The entry's two values as they are under root (present: the key exists).
+struct UninstallValues {
+  bool present = false;
+  std::string displayName;
+  std::string uninstallString;
+};
+UninstallValues readUninstallEntry(const std::string& name, HKEY root);
+// Puts the entry back as `values` describes it: the two values written, or
+// the entry deleted when it was not there.
+ErrorCode restoreUninstallEntry(const std::string& name, HKEY root, const UninstallValues& values);
+
 // writeUninstallEntry under first, then, if that failed, under second.
 ErrorCode registerUninstall(const std::string& name, HKEY first, HKEY second);
 // HKEY_LOCAL_MACHINE, then HKEY_CURRENT_USER.
