@@ -8,6 +8,7 @@
 #include "app/installer_form_win32.h"
 #include "base/messages.h"
 #include "app/preparing_window_win32.h"
+#include "app/ui_common_win32.h"
 #include "base/process_state.h"
 #include "base/text.h"
 #include "flash/flash_panel_win32.h"
@@ -20,18 +21,6 @@
 #include "system/uninstall_win32.h"
 
 namespace {
-
-// Keeps the hourglass up for one operation and restores the old cursor.
-class HourglassCursor {
-public:
-  HourglassCursor() : old_(SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)))) {}
-  ~HourglassCursor() { SetCursor(old_); }
-  HourglassCursor(const HourglassCursor&) = delete;
-  HourglassCursor& operator=(const HourglassCursor&) = delete;
-
-private:
-  HCURSOR old_;
-};
 
 bool goingOn(const ProcessState& s, ErrorCode result) { return result == errOk && !s.cancelRequested; }
 
@@ -52,7 +41,7 @@ void TInstallerForm::installBtnClick() {
 
 ErrorCode TInstallerForm::installScreenSaver() {
   ProcessState& s = processState();
-  HourglassCursor cursor;
+  BusyCursor cursor;
   ErrorCode result = errOk;
   setupInstallerFormForInstallation();
   if (!s.cancelRequested) closeDisplayProperties();

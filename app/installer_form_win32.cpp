@@ -160,6 +160,7 @@ LRESULT CALLBACK TInstallerForm::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
 }
 
 LRESULT TInstallerForm::handleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (keepBusyCursor(msg)) return TRUE;
   switch (msg) {
     case WM_COMMAND:
       if (HIWORD(wp) == BN_CLICKED) {

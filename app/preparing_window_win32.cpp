@@ -15,6 +15,7 @@ PreparingWindow::~PreparingWindow() {
 }
 
 LRESULT CALLBACK PreparingWindow::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (keepBusyCursor(msg)) return TRUE;
   switch (msg) {
     case WM_CTLCOLORSTATIC:
       SetBkMode(reinterpret_cast<HDC>(wp), TRANSPARENT);

@@ -6,12 +6,15 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <optional>
+
 #include "base/application_win32.h"
 #include "app/dialogs_win32.h"
 #include "app/installer_form_win32.h"
 #include "base/messages.h"
 #include "app/preparing_window_win32.h"
 #include "app/preview_image_win32.h"
+#include "app/ui_common_win32.h"
 #include "base/process_state.h"
 #include "base/text.h"
 #include "flash/flash_panel_win32.h"
@@ -39,7 +42,7 @@ void TInstallerForm::initializeInstaller() {
   ProcessState& s = processState();
   Application& app = Application::instance();
   // 1-2: hourglass, reset.
-  HCURSOR oldCursor = SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
+  std::optional<BusyCursor> hourglass(std::in_place);
   int installedMajor = 0, installedRevision = 0;
   bool installed = false;
   s.isInstalling = false;
@@ -156,7 +159,7 @@ void TInstallerForm::initializeInstaller() {
                  (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   if (errorCode == errOk && quiet) runQuietInstall();
-  SetCursor(oldCursor);
+  hourglass.reset();
 
   // 23: the end state.
   if (errorCode != errOk) {
