@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include "base/application_win32.h"
+#include "base/diagnostic_trace.h"
 #include "app/installer_form_win32.h"
 #include "base/messages.h"
 #include "app/preparing_window_win32.h"
@@ -76,6 +77,7 @@ ErrorCode TInstallerForm::installScreenSaver() {
     if (result != errUserAbort) removeInstalledFiles();
     resetFormAfterAbort();
   }
+  traceEvent("install end", {std::to_string(result)});
   return result;
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "base/application_win32.h"
+#include "base/diagnostic_trace.h"
 #include "app/dialogs_win32.h"
 #include "app/installer_form_win32.h"
 #include "base/messages.h"
@@ -57,6 +58,7 @@ void TInstallerForm::initializeInstaller() {
   char exe[MAX_PATH + 1] = {};
   GetModuleFileNameA(nullptr, exe, MAX_PATH);
   errorCode = initInstallerFolders(exe);
+  if (errorCode == errOk) traceEvent("work folder", {s.folders.workFolder});
   removeStartupShortcut(this);
   if (errorCode == errOk) initPackagePaths();
   if (errorCode == errOk) errorCode = copyInstallerToTempFile(*this);
