@@ -60,7 +60,8 @@
 namespace ui {
 
 constexpr DWORD kPollMs = 20;
-constexpr DWORD kDefaultTimeoutMs = 5000;
+// Time limits are bounds for a busy machine: waits end as soon as the state is there.
+constexpr DWORD kDefaultTimeoutMs = 20000;
 // How long driveModal waits for its window: a bound only, the window is
 // reported by an event the moment it is shown.
 constexpr DWORD kModalTimeoutMs = 30000;
