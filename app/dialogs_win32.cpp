@@ -2,7 +2,12 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "base/application_win32.h"
+#include "base/diagnostic_trace.h"
 #include "base/messages.h"
 #include "resources/resource_ids.h"
 
@@ -112,6 +117,47 @@ int answerWithinRow(DialogButtons buttons, int result) {
   }
 }
 
+std::string windowText(HWND w) {
+  char buffer[4096] = {};
+  if (w) GetWindowTextA(w, buffer, sizeof buffer);
+  return buffer;
+}
+
+// Traces a dialog once it is set up (its WM_INITDIALOG has returned): its
+// handle, title, text and the id and caption of each button it shows.
+LRESULT CALLBACK traceDialogHook(int code, WPARAM wp, LPARAM lp) {
+  const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lp);
+  if (code == HC_ACTION && call->message == WM_INITDIALOG) {
+    HWND dlg = call->hwnd;
+    std::vector<std::string> fields = {std::to_string(reinterpret_cast<std::uintptr_t>(dlg)), windowText(dlg),
+                                       windowText(GetDlgItem(dlg, IDC_ABORTBOX_TEXT))};
+    for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO}) {
+      HWND button = GetDlgItem(dlg, id);
+      if (!button || !(GetWindowLongA(button, GWL_STYLE) & WS_VISIBLE)) continue;
+      fields.push_back(std::to_string(id));
+      fields.push_back(windowText(button));
+    }
+    traceEvent("dialog", fields);
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+// Watches the dialogs this thread shows while it lives, when tracing.
+class DialogTrace {
+public:
+  DialogTrace()
+      : hook_(traceOn() ? SetWindowsHookExA(WH_CALLWNDPROCRET, traceDialogHook, nullptr, GetCurrentThreadId())
+                        : nullptr) {}
+  ~DialogTrace() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+  }
+  DialogTrace(const DialogTrace&) = delete;
+  DialogTrace& operator=(const DialogTrace&) = delete;
+
+private:
+  HHOOK hook_;
+};
+
 HWND dialogOwner() {
   HWND active = GetActiveWindow();
   if (active) return active;
@@ -125,6 +171,7 @@ int showMessageDialog(DialogKind kind, DialogButtons buttons, const std::string&
   if (kind == DialogKind::None) return 0;
   std::string title = dialogTitle(kind);
   HWND owner = dialogOwner();
+  DialogTrace trace;
   if (buttons == DialogButtons::Abort) {
     AbortBoxArgs args{title, text, kind};
     return static_cast<int>(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABORTBOX), owner,
@@ -150,6 +197,7 @@ int showMessage(const MessageSpec& spec) {
 
 void showPlainMessage(const std::string& text) {
   HWND owner = dialogOwner();
+  DialogTrace trace;
   MessageBoxA(owner, text.c_str(), Application::instance().title().c_str(),
               MB_OK | MB_TOPMOST | (owner ? 0u : MB_TASKMODAL));
 }

@@ -5,9 +5,11 @@
 #include <shellapi.h>
 
 #include "base/application_win32.h"
+#include "base/diagnostic_trace.h"
 #include "app/installer_form_win32.h"
 #include "base/messages.h"
 #include "app/preparing_window_win32.h"
+#include "app/ui_common_win32.h"
 #include "base/process_state.h"
 #include "base/text.h"
 #include "flash/flash_panel_win32.h"
@@ -21,18 +23,6 @@
 #include "system/uninstall_win32.h"
 
 namespace {
-
-// Keeps the hourglass up for one operation and restores the old cursor.
-class HourglassCursor {
-public:
-  HourglassCursor() : old_(SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)))) {}
-  ~HourglassCursor() { SetCursor(old_); }
-  HourglassCursor(const HourglassCursor&) = delete;
-  HourglassCursor& operator=(const HourglassCursor&) = delete;
-
-private:
-  HCURSOR old_;
-};
 
 bool goingOn(const ProcessState& s, ErrorCode result) { return result == errOk && !s.cancelRequested; }
 
@@ -53,7 +43,7 @@ void TInstallerForm::installBtnClick() {
 
 ErrorCode TInstallerForm::installScreenSaver() {
   ProcessState& s = processState();
-  HourglassCursor cursor;
+  BusyCursor cursor;
   ErrorCode result = errOk;
   setupInstallerFormForInstallation();
   if (!s.cancelRequested) closeDisplayProperties();
@@ -88,6 +78,7 @@ ErrorCode TInstallerForm::installScreenSaver() {
     if (result != errUserAbort) removeInstalledFiles();
     resetFormAfterAbort();
   }
+  traceEvent("install end", {std::to_string(result)});
   return result;
 }
 

@@ -3,9 +3,11 @@
 #include <commctrl.h>
 #include <richedit.h>
 
+#include <cstdint>
 #include <memory>
 
 #include "base/application_win32.h"
+#include "base/diagnostic_trace.h"
 #include "app/dialogs_win32.h"
 #include "app/preparing_window_win32.h"
 #include "app/preview_image_win32.h"
@@ -92,6 +94,7 @@ bool TInstallerForm::create() {
     Application::instance().setMainWindow(hwnd_);
     ShowWindow(hwnd_, SW_SHOW);
     FormShow();
+    traceEvent("window", {std::to_string(reinterpret_cast<std::uintptr_t>(hwnd_))});
   }
   return true;
 }
@@ -160,6 +163,7 @@ LRESULT CALLBACK TInstallerForm::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
 }
 
 LRESULT TInstallerForm::handleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (keepBusyCursor(msg)) return TRUE;
   switch (msg) {
     case WM_COMMAND:
       if (HIWORD(wp) == BN_CLICKED) {
@@ -320,16 +324,19 @@ void TInstallerForm::showStatus(const std::string& text) {
   SetWindowTextA(labCopying_, text.c_str());
   InvalidateRect(labCopying_, nullptr, TRUE);
   UpdateWindow(labCopying_);
+  traceEvent("status", {text});
 }
 
 void TInstallerForm::stepProgress() {
   if (runMode_ == 4) return;
   SendMessageA(progressBar_, PBM_STEPIT, 0, 0);
+  traceEvent("progress", {std::to_string(SendMessageA(progressBar_, PBM_GETPOS, 0, 0))});
   pauseWithMessages();
 }
 
 void TInstallerForm::setProgress(int position) {
   SendMessageA(progressBar_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  traceEvent("progress", {std::to_string(SendMessageA(progressBar_, PBM_GETPOS, 0, 0))});
 }
 
 void TInstallerForm::pauseWithMessages() {

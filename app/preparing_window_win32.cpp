@@ -1,6 +1,7 @@
 #include "app/preparing_window_win32.h"
 
 #include "base/application_win32.h"
+#include "base/diagnostic_trace.h"
 #include "base/text.h"
 #include "app/ui_common_win32.h"
 #include "resources/string_ids.h"
@@ -15,6 +16,7 @@ PreparingWindow::~PreparingWindow() {
 }
 
 LRESULT CALLBACK PreparingWindow::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (keepBusyCursor(msg)) return TRUE;
   switch (msg) {
     case WM_CTLCOLORSTATIC:
       SetBkMode(reinterpret_cast<HDC>(wp), TRANSPARENT);
@@ -59,6 +61,7 @@ void PreparingWindow::setMessage(const std::string& text) {
   SetWindowTextA(label_, text.c_str());
   InvalidateRect(label_, nullptr, TRUE);
   UpdateWindow(label_);
+  traceEvent("preparing", {text});
 }
 
 void PreparingWindow::moveOffScreen() {

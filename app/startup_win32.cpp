@@ -6,12 +6,16 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <optional>
+
 #include "base/application_win32.h"
+#include "base/diagnostic_trace.h"
 #include "app/dialogs_win32.h"
 #include "app/installer_form_win32.h"
 #include "base/messages.h"
 #include "app/preparing_window_win32.h"
 #include "app/preview_image_win32.h"
+#include "app/ui_common_win32.h"
 #include "base/process_state.h"
 #include "base/text.h"
 #include "flash/flash_panel_win32.h"
@@ -39,7 +43,7 @@ void TInstallerForm::initializeInstaller() {
   ProcessState& s = processState();
   Application& app = Application::instance();
   // 1-2: hourglass, reset.
-  HCURSOR oldCursor = SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
+  std::optional<BusyCursor> hourglass(std::in_place);
   int installedMajor = 0, installedRevision = 0;
   bool installed = false;
   s.isInstalling = false;
@@ -54,6 +58,7 @@ void TInstallerForm::initializeInstaller() {
   char exe[MAX_PATH + 1] = {};
   GetModuleFileNameA(nullptr, exe, MAX_PATH);
   errorCode = initInstallerFolders(exe);
+  if (errorCode == errOk) traceEvent("work folder", {s.folders.workFolder});
   removeStartupShortcut(this);
   if (errorCode == errOk) initPackagePaths();
   if (errorCode == errOk) errorCode = copyInstallerToTempFile(*this);
@@ -160,7 +165,7 @@ void TInstallerForm::initializeInstaller() {
                  (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   if (errorCode == errOk && quiet) runQuietInstall();
-  SetCursor(oldCursor);
+  hourglass.reset();
 
   // 23: the end state.
   if (errorCode != errOk) {

@@ -22,3 +22,21 @@ void registerWindowClass(const char* name, WNDPROC proc, bool withIcon) {
   wc.lpszClassName = name;
   RegisterClassA(&wc);  // fails harmlessly when the class exists
 }
+
+namespace {
+int busyCount = 0;  // GUI thread only
+HCURSOR waitCursor() { return LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)); }
+}  // namespace
+
+BusyCursor::BusyCursor() : old_(SetCursor(waitCursor())) { ++busyCount; }
+
+BusyCursor::~BusyCursor() {
+  --busyCount;
+  SetCursor(old_);
+}
+
+bool keepBusyCursor(UINT msg) {
+  if (msg != WM_SETCURSOR || busyCount == 0) return false;
+  SetCursor(waitCursor());
+  return true;
+}

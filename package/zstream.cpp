@@ -144,8 +144,9 @@ std::size_t TZDecompressionStream::Read(void* buffer, std::size_t count)
   while (zs_.avail_out > 0) {
     if (zs_.avail_in == 0) {
       std::size_t got = source_.read(buffer_, kBufferSize);
-      if (got == 0)  // the source ended inside the zlib stream
-        throw EZDecompressionError(zlibErrorText(Z_BUF_ERROR));
+      // The source ended before the zlib stream did (a movie cut short,
+      // or one without its final checksum): hand out what there is.
+      if (got == 0) break;
       zs_.next_in = buffer_;
       zs_.avail_in = static_cast<uInt>(got);
       sourcePosition_ = source_.position();

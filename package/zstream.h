@@ -6,7 +6,7 @@
 // moved back over the bytes read past its end, so it stands right after the
 // compressed data and whatever follows can be read from there.
 //
-// Errors are raised: EZDecompressionError for bad or truncated data and for
+// Errors are raised: EZDecompressionError for bad data and for
 // operations the stream does not offer, EStreamError from the source.
 #pragma once
 
@@ -122,9 +122,10 @@ public:
   ~TZDecompressionStream();
 
   // Inflates up to count bytes into buffer; fewer only at the end of the
-  // compressed data, 0 after it.  Bad data raises EZDecompressionError with
-  // zlib's text ("data error"); so does a source that ends before the zlib
-  // stream does ("buffer error"), since the output would be silently short.
+  // compressed data or of the source, 0 after it.  A source that ends before
+  // the zlib stream does (cut short, or without its final checksum) is the
+  // end of the data, not an error.  Bad data raises EZDecompressionError
+  // with zlib's text ("data error").
   std::size_t Read(void* buffer, std::size_t count);
   // Always raises EZDecompressionError("Invalid ZStream operation!").
   [[noreturn]] std::size_t Write(const void* buffer, std::size_t count);

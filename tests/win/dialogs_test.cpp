@@ -141,9 +141,11 @@ TEST(MessageDialog, KeysAnswerWithinTheButtonRow) {
 }
 
 TEST(MessageDialog, NoneShowsNothing) {
-  DWORD start = GetTickCount();
+  // A dialog would hold the call until the responder answered and recorded it.
+  ui::DialogResponder responder(GetCurrentProcessId(), ui::answerWithFirstOf({IDOK}));
   EXPECT_EQ(showMessageDialog(DialogKind::None, DialogButtons::Ok, "never shown"), 0);
-  EXPECT_LT(ui::elapsedMs(start), 100u);
+  responder.stop();
+  EXPECT_TRUE(responder.records().empty());
 }
 
 // ---------------------------------------------------------------------------
@@ -324,13 +326,10 @@ TEST(StartupErrorDialog, ShowsKindButtonsAndText) {
 }
 
 TEST(StartupErrorDialog, UserAbortShowsNothing) {
-  // Any dialog that does appear is recorded and closed, so a fault shows as
-  // a failure, not a hang.
+  // Any dialog that does appear holds the call until it is recorded and
+  // closed, so a fault shows as a failure, not a hang.
   ui::DialogResponder responder(GetCurrentProcessId(), ui::answerWithFirstOf({IDABORT, IDOK}));
-  DWORD start = GetTickCount();
   showStartupError(errUserAbort);
-  EXPECT_LT(ui::elapsedMs(start), 100u);
-  ui::pumpFor(300);  // a dialog would be visible well within this
   responder.stop();
   EXPECT_TRUE(responder.records().empty());
 }
@@ -355,8 +354,8 @@ TEST(StartupErrorDialog, FileErrorThenStartupErrorAreShownInOrder) {
 
 // ---------------------------------------------------------------------------
 
-// How long the driver takes to see a dialog after the call that shows it.
-// Later tests size their time limits on this.
+// How long the driver takes to see a dialog after the call that shows it
+// (printed; the bound only catches a dialog that never shows in time).
 TEST(DialogTiming, DialogsAreFoundQuickly) {
   std::vector<DWORD> system, ours;
   for (int i = 0; i < 5; ++i) {
@@ -372,7 +371,7 @@ TEST(DialogTiming, DialogsAreFoundQuickly) {
     std::printf("[ timing ] %s: found after %lu..%lu ms (median %lu)\n",
                 v == &system ? "message box" : "Abort box", static_cast<unsigned long>(v->front()),
                 static_cast<unsigned long>(v->back()), static_cast<unsigned long>((*v)[v->size() / 2]));
-    EXPECT_LT(v->back(), 1500u);
+    EXPECT_LT(v->back(), ui::kModalTimeoutMs);
   }
 }
 

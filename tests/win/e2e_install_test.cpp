@@ -116,23 +116,6 @@ TEST_F(InstallerRunTest, NoPlayerAndNoneCarriedStopsBeforeInstalling) {
   expectWorkFolderGone();
 }
 
-// The status texts the window showed, sampled while the installer runs;
-// `onStatus` is called once for each new text.
-std::vector<std::string> watchStatus(e2e::InstallerSession& session, HWND form,
-                                     const std::function<void(const std::string&)>& onStatus) {
-  std::vector<std::string> seen;
-  HWND status = ui::findControl(form, idLabCopying);
-  while (session.running() && IsWindow(form)) {
-    std::string text = ui::controlText(status);
-    if (IsWindowVisible(status) && (seen.empty() || seen.back() != text)) {
-      seen.push_back(text);
-      onStatus(text);
-    }
-    Sleep(5);
-  }
-  return seen;
-}
-
 bool contains(const std::vector<std::string>& v, const std::string& s) {
   return std::find(v.begin(), v.end(), s) != v.end();
 }
@@ -145,8 +128,19 @@ TEST_F(InstallerRunTest, InteractiveInstallThenControlPanel) {
   e2e::RunOptions options;
   options.viaLauncher = true;
   options.answer = ui::answerWithFirstOf({IDYES, IDOK, IDABORT});
+  // Alt+F4 and a right-click while it installs: both are refused.
+  bool refusedClose = false;
+  HWND shown = nullptr;
+  options.onEvent = [&](const e2e::TraceEvent& e) {
+    if (e.kind == "window") shown = e.window();
+    if (e.kind == "status" && e.field(0) == "Writing screen saver files..." && !refusedClose) {
+      ui::sendKey(shown, ui::Key::AltF4);
+      ui::rightClick(shown, POINT{100, 100});
+      refusedClose = true;
+    }
+  };
   e2e::InstallerSession session(installerPath(), options);
-  HWND form = session.waitForForm(5000);
+  HWND form = session.waitForForm(30000);
   if (!form) {
     e2e::RunResult early = session.finish();
     std::string texts;
@@ -173,21 +167,15 @@ TEST_F(InstallerRunTest, InteractiveInstallThenControlPanel) {
   EXPECT_TRUE(GetWindowLongA(form, GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_FALSE(GetWindowLongA(form, GWL_STYLE) & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX));
 
-  // Install twice in quick succession, Alt+F4 and a right-click while it runs.
+  // Install twice in quick succession.
   HWND installButton = ui::findControl(form, idInstallBtn);
   PostMessageA(installButton, BM_CLICK, 0, 0);
   PostMessageA(installButton, BM_CLICK, 0, 0);
-  bool refusedClose = false;
-  std::vector<std::string> statuses = watchStatus(session, form, [&](const std::string& text) {
-    if (text == "Writing screen saver files..." && !refusedClose) {
-      ui::sendKey(form, ui::Key::AltF4);
-      ui::rightClick(form, POINT{100, 100});
-      refusedClose = true;
-    }
-  });
   e2e::RunResult run = session.finish();
+  std::vector<std::string> statuses = run.statuses();
 
   EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(refusedClose);
   EXPECT_TRUE(contains(statuses, "Writing screen saver files..."));
   EXPECT_TRUE(contains(statuses, "Expanding files..."));
   EXPECT_TRUE(contains(statuses, "Writing saver data file..."));
@@ -388,10 +376,11 @@ TEST_F(InstallerRunTest, OverwriteDeclinedKeepsTheEarlierInstallation) {
   HWND form = session.waitForForm();
   ASSERT_NE(form, nullptr);
   ui::pressButton(form, idInstallBtn);
-  // Back to ready: Install enabled again, status empty.
+  // Back to ready once the install sequence has ended: Install enabled again, status empty.
   HWND install = ui::findControl(form, idInstallBtn);
-  DWORD start = GetTickCount();
-  while (GetTickCount() - start < 10000 && !(IsWindowEnabled(install) && GetTickCount() - start > 500)) Sleep(20);
+  int result = 0;
+  ASSERT_TRUE(session.waitForInstallEnd(&result));
+  EXPECT_EQ(result, errUserAbort);
   EXPECT_TRUE(IsWindowEnabled(install));
   EXPECT_EQ(ui::controlText(ui::findControl(form, idLabCopying)), "");
   EXPECT_EQ(winfs::listFolder(saver), before);
@@ -413,14 +402,17 @@ TEST_F(InstallerRunTest, CancelDuringExtractionRemovesEverything) {
   ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(fullPackage())));
   e2e::RunOptions options;
   options.viaLauncher = true;
+  HWND cancel = nullptr;
+  options.onEvent = [&](const e2e::TraceEvent& e) {
+    if (e.kind == "window") cancel = e2e::formControl(e.window(), idCancelBtn);
+    if (e.kind == "status" && e.field(0) == "Writing screen saver files...") PostMessageA(cancel, BM_CLICK, 0, 0);
+  };
   e2e::InstallerSession session(installerPath(), options);
   HWND form = session.waitForForm();
   ASSERT_NE(form, nullptr);
   ui::pressButton(form, idInstallBtn);
-  std::vector<std::string> statuses = watchStatus(session, form, [&](const std::string& text) {
-    if (text == "Writing screen saver files...") PostMessageA(ui::findControl(form, idCancelBtn), BM_CLICK, 0, 0);
-  });
   e2e::RunResult run = session.finish();
+  std::vector<std::string> statuses = run.statuses();
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(contains(statuses, "Installation Aborted. Cleaning up files..."));
   EXPECT_FALSE(contains(statuses, "Expanding files..."));
@@ -449,10 +441,10 @@ TEST_F(InstallerRunTest, FailingInstallCleansUpAndOffersOnlyCancel) {
   HWND form = session.waitForForm();
   ASSERT_NE(form, nullptr);
   ui::pressButton(form, idInstallBtn);
-  HWND status = ui::findControl(form, idLabCopying);
-  DWORD start = GetTickCount();
-  while (GetTickCount() - start < 15000 && ui::controlText(status).rfind("Install failed", 0) != 0) Sleep(20);
-  EXPECT_EQ(ui::controlText(status), "Install failed. Error: -13");
+  int result = 0;
+  ASSERT_TRUE(session.waitForInstallEnd(&result));
+  EXPECT_EQ(result, errSizeMismatch);
+  EXPECT_EQ(ui::controlText(ui::findControl(form, idLabCopying)), "Install failed. Error: -13");
   EXPECT_FALSE(IsWindowEnabled(ui::findControl(form, idInstallBtn)));
   EXPECT_TRUE(IsWindowEnabled(ui::findControl(form, idCancelBtn)));
   EXPECT_FALSE(visible(form, idDoneBtn));
@@ -480,9 +472,8 @@ TEST_F(InstallerRunTest, CorruptMovieInstallsWithoutTheWindow) {
   e2e::RunOptions options;
   options.viaLauncher = true;
   options.answer = ui::answerWithFirstOf({IDYES, IDOK, IDABORT});
-  e2e::InstallerSession session(installerPath(), options);
-  EXPECT_EQ(session.waitForForm(3000), nullptr);
-  e2e::RunResult run = session.finish();
+  e2e::RunResult run = e2e::runInstaller(installerPath(), options);
+  EXPECT_FALSE(run.windowShown());
   EXPECT_EQ(run.exitCode, 0);
   ASSERT_EQ(run.dialogs.size(), 1u);
   EXPECT_EQ(run.dialogs[0].text, controlPanelQuestionMessage().text);
@@ -521,9 +512,8 @@ TEST_F(InstallerRunTest, FailedPlayerInstallationStopsTheStartUp) {
   b.flashInstaller("broken_player_setup.exe", standin, 0);
   b.editHeader([](PackageHeader& h) { h.items[2].itemType = 7; });
   ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(b)));
-  e2e::InstallerSession session(installerPath(), {});
-  EXPECT_EQ(session.waitForForm(15000), nullptr);
-  e2e::RunResult run = session.finish();
+  e2e::RunResult run = e2e::runInstaller(installerPath(), {});
+  EXPECT_FALSE(run.windowShown());
   ASSERT_EQ(run.dialogs.size(), 1u);
   EXPECT_EQ(run.dialogs[0].title, "Error");
   EXPECT_EQ(run.dialogs[0].text, startupErrorMessage(errFlashInstallFailed).text);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -210,42 +209,6 @@ protected:
   std::vector<std::string> workFoldersBefore_;
 };
 
-// Samples the status line and the progress bar of a running install.  The
-// installer answers only while it pumps messages (in its 100 ms pauses), so
-// each query waits at most a little for it.
-struct InstallWatch {
-  std::vector<std::string> statuses;
-  int highestStep = 0;
-};
-
-int progressPosition(HWND bar) {
-  DWORD_PTR pos = 0;
-  if (!SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_NORMAL, 50, &pos)) return -1;
-  return static_cast<int>(pos);
-}
-
-// Watches until the window is gone; `act` sees every new status text and
-// progress position and may act on the window.
-InstallWatch watchInstall(e2e::InstallerSession& session, HWND form,
-                          const std::function<void(const std::string&, int)>& act) {
-  InstallWatch w;
-  HWND status = ui::findControl(form, idLabCopying);
-  HWND bar = ui::findControl(form, idProgressBar);
-  std::string lastText;
-  int lastPos = 0;
-  while (session.running() && IsWindow(form)) {
-    std::string text = IsWindowVisible(status) ? ui::controlText(status) : std::string();
-    int pos = progressPosition(bar);
-    if (text != lastText && !text.empty()) w.statuses.push_back(text);
-    if (pos > w.highestStep) w.highestStep = pos;
-    if (text != lastText || pos != lastPos) act(text, pos);
-    lastText = text;
-    if (pos >= 0) lastPos = pos;
-    Sleep(2);
-  }
-  return w;
-}
-
 // --- Destinations held open ------------------------------------------------
 
 // The system folder's ".scr" is in use (a running preview holds it): the
@@ -266,13 +229,12 @@ TEST_F(FaultTest, BusySaverProgramIsSkippedAndTheOldOneStays) {
   HWND form = session.waitForForm();
   ASSERT_NE(form, nullptr);
   ui::pressButton(form, idInstallBtn);
-  InstallWatch w = watchInstall(session, form, [](const std::string&, int) {});
   e2e::RunResult run = session.finish();
 
   EXPECT_EQ(run.exitCode, 0);
   ASSERT_EQ(run.dialogs.size(), 1u);
   EXPECT_EQ(run.dialogs[0].text, controlPanelQuestionMessage().text);
-  EXPECT_TRUE(contains(w.statuses, installStatusText(errOk)));
+  EXPECT_TRUE(contains(run.statuses(), installStatusText(errOk)));
   held.reset();
   EXPECT_EQ(winfs::readText(program()), "MZ old saver");
   EXPECT_EQ(winfs::readText(saverFolder() + "main.swf"), "FWS\x09movie");
@@ -426,7 +388,9 @@ TEST_F(FaultTest, FullDiskFailsTheInstallAndLeavesTheMachineAsItWas) {
 
 // Cancel pressed in the pause after the n-th progress step (five items, 6
 // to 10, then the expansion): the install stops before the next step,
-// removes everything, and the installer ends, as no step failed.
+// removes everything, and the installer ends, as no step failed.  The
+// click is posted while the installer waits in the step's trace event, so
+// it is the first thing the pause after that step handles.
 TEST_F(FaultTest, CancelAfterEveryProgressStepLeavesNothing) {
   e2e::FlashStandIn flash;
   std::string path = installer(package());
@@ -435,24 +399,28 @@ TEST_F(FaultTest, CancelAfterEveryProgressStepLeavesNothing) {
     SCOPED_TRACE("cancel after step " + std::to_string(step));
     e2e::RunOptions options;
     options.viaLauncher = true;
+    HWND cancel = nullptr;
+    bool pressed = false;
+    options.onEvent = [&](const e2e::TraceEvent& e) {
+      if (e.kind == "window") cancel = e2e::formControl(e.window(), idCancelBtn);
+      if (e.kind == "progress" && e.number() == step && !pressed) pressed = PostMessageA(cancel, BM_CLICK, 0, 0);
+    };
     e2e::InstallerSession session(path, options);
     HWND form = session.waitForForm();
     ASSERT_NE(form, nullptr);
     ui::pressButton(form, idInstallBtn);
-    bool pressed = false;
-    InstallWatch w = watchInstall(session, form, [&](const std::string&, int pos) {
-      if (pos == step && !pressed) pressed = PostMessageA(ui::findControl(form, idCancelBtn), BM_CLICK, 0, 0);
-    });
     e2e::RunResult run = session.finish();
+    std::vector<std::string> statuses = run.statuses();
 
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(pressed);
     EXPECT_TRUE(run.dialogs.empty()) << run.dialogs[0].text;
-    EXPECT_EQ(w.highestStep, step) << "the cancel came late";
-    EXPECT_TRUE(contains(w.statuses, aborted));
-    EXPECT_FALSE(contains(w.statuses, installStatusText(errOk)));
-    EXPECT_EQ(contains(w.statuses, "Expanding files..."), step == 6);
-    EXPECT_FALSE(contains(w.statuses, "Writing saver data file..."));
+    EXPECT_EQ(run.highestProgress(), step) << "the cancel came late";
+    EXPECT_TRUE(contains(statuses, aborted));
+    EXPECT_FALSE(contains(statuses, installStatusText(errOk)));
+    EXPECT_EQ(contains(statuses, "Expanding files..."), step == 6);
+    EXPECT_FALSE(contains(statuses, "Writing saver data file..."));
     for (const auto& r : run.reports)
       EXPECT_EQ(r.bytes.find("makeActiveSaver-"), std::string::npos) << "the saver was announced";
     expectNothingOfTheSaver();
@@ -466,17 +434,20 @@ TEST_F(FaultTest, CancelAfterTheLastStepKeepsTheInstall) {
   e2e::FlashStandIn flash;
   PackageBuilder b = package();
   b.offerControlPanel(true);
-  e2e::InstallerSession session(installer(b), {});
+  e2e::RunOptions options;
+  HWND cancel = nullptr;
+  options.onEvent = [&](const e2e::TraceEvent& e) {
+    if (e.kind == "window") cancel = e2e::formControl(e.window(), idCancelBtn);
+    if (e.kind == "status" && e.field(0) == "Writing saver data file...") PostMessageA(cancel, BM_CLICK, 0, 0);
+  };
+  e2e::InstallerSession session(installer(b), options);
   HWND form = session.waitForForm();
   ASSERT_NE(form, nullptr);
   ui::pressButton(form, idInstallBtn);
-  InstallWatch w = watchInstall(session, form, [&](const std::string& text, int) {
-    if (text == "Writing saver data file...") PostMessageA(ui::findControl(form, idCancelBtn), BM_CLICK, 0, 0);
-  });
   e2e::RunResult run = session.finish();
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(run.dialogs.empty()) << run.dialogs[0].text;  // no control panel offer
-  EXPECT_TRUE(contains(w.statuses, "Writing saver data file..."));
+  EXPECT_TRUE(contains(run.statuses(), "Writing saver data file..."));
   EXPECT_EQ(winfs::fileSize(saverFolder() + "saver.dat"), 1240);
   EXPECT_TRUE(winfs::exists(program()));
   EXPECT_TRUE(e2e::uninstallEntryExists(kSaver));

@@ -166,8 +166,8 @@ TEST_F(PlantedLibraryTest, CarelessProgramLoadsThePlantedCopies) {
 // A whole interactive install (license, movie preview, stored and imploded
 // members) with the copies planted everywhere loads none of them.  The work
 // folder does not exist before the run (an existing ZNK<n> would be skipped),
-// so copies are dropped into it as soon as it appears, while the installer
-// still waits in its ready window.
+// so copies are dropped into it when the installer reports it, before it
+// goes on (its trace waits for the test).
 //
 // One load cannot be avoided under Wine: its own user32 imports version.dll,
 // and Wine resolves a builtin's imports by the program's search order, so
@@ -203,20 +203,16 @@ TEST_F(PlantedLibraryTest, InstallerLoadsNoPlantedLibrary) {
   ScopedEnv markerDir("PLANTED_MARKER_DIR", markers_);
   ScopedCurrentFolder cwd(current);
 
-  std::vector<std::string> before = e2e::workFolders();
+  // Planted as soon as the work folder exists, while the installer waits.
   std::string workFolder;
-  e2e::InstallerSession session(installer, {});
-  ui::BackgroundTask planter([&] {
-    DWORD start = GetTickCount();
-    while (workFolder.empty() && ui::elapsedMs(start) < 30000) {
-      for (const std::string& name : e2e::workFolders())
-        if (std::find(before.begin(), before.end(), name) == before.end()) workFolder = e2e::localWorkBase() + name + "\\";
-      if (workFolder.empty()) Sleep(1);
-    }
-    if (!workFolder.empty()) plantInto(workFolder);
-  });
+  e2e::RunOptions options;
+  options.onEvent = [&](const e2e::TraceEvent& e) {
+    if (e.kind != "work folder") return;
+    workFolder = e.field(0);
+    plantInto(workFolder);
+  };
+  e2e::InstallerSession session(installer, options);
   HWND form = session.waitForForm();
-  planter.join(30000);
   ASSERT_NE(form, nullptr);
   EXPECT_FALSE(workFolder.empty()) << "the work folder never appeared";
   EXPECT_TRUE(ui::pressButton(form, idInstallBtn));

@@ -160,7 +160,7 @@ TEST_F(ProbeWindow, RightClickReachesTheWindowUnderThePoint) {
     ui::WindowQuery q;
     q.title = c.title;
     q.processId = probe_.processId();
-    EXPECT_NE(ui::waitForWindow(q, 2000), nullptr) << "title now " << ui::windowTitle(window_);
+    EXPECT_NE(ui::waitForWindow(q), nullptr) << "title now " << ui::windowTitle(window_);
   }
   EXPECT_EQ(ui::rightClick(window_, {5000, 5}), nullptr);
   EXPECT_TRUE(ui::pressButton(window_, 100));

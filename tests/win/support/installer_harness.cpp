@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/diagnostic_trace.h"
 #include "system/handles_win32.h"
 #include "tests/fixtures/flash_standin/flash_standin_settings.h"
 #include "tests/win/support/folder_fixture.h"
@@ -86,28 +87,112 @@ std::vector<std::uint8_t> buildInstaller(const PackageBuilder& builder, bool tra
   return builder.build(stubBytes(), BuildOptions{trailer});
 }
 
+std::vector<std::string> RunResult::statuses() const {
+  std::vector<std::string> texts;
+  for (const TraceEvent& e : events)
+    if (e.kind == "status" && (texts.empty() || texts.back() != e.field(0))) texts.push_back(e.field(0));
+  return texts;
+}
+
+int RunResult::highestProgress() const {
+  int highest = 0;
+  for (const TraceEvent& e : events)
+    if (e.kind == "progress" && e.number() > highest) highest = e.number();
+  return highest;
+}
+
+bool RunResult::windowShown() const {
+  for (const TraceEvent& e : events)
+    if (e.kind == "window") return true;
+  return false;
+}
+
+bool RunResult::installEnded(int* result) const {
+  bool ended = false;
+  for (const TraceEvent& e : events) {
+    if (e.kind != "install end") continue;
+    ended = true;
+    if (result) *result = e.number();
+  }
+  return ended;
+}
+
+namespace {
+
+struct ControlSearch {
+  int id;
+  HWND found;
+};
+
+BOOL CALLBACK matchControlId(HWND w, LPARAM lp) {
+  auto* search = reinterpret_cast<ControlSearch*>(lp);
+  if (GetDlgCtrlID(w) != search->id) return TRUE;
+  search->found = w;
+  return FALSE;
+}
+
+}  // namespace
+
+HWND formControl(HWND form, int id) {
+  ControlSearch search{id, nullptr};
+  EnumChildWindows(form, matchControlId, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 InstallerSession::InstallerSession(const std::string& path, const RunOptions& options)
     : path_(path), launcherLog_(path + ".launcher.log"), options_(options) {
   DeleteFileA(launcherLog_.c_str());
+  trace_ = std::make_unique<TraceListener>([this](const TraceEvent& e) { onEvent(e); });
+  if (!trace_->listening()) return;
   std::vector<std::string> args = options.args;
+  // The channel reaches the installer through the environment (the
+  // launcher passes its own on); only this start sees it.
+  SetEnvironmentVariableA(kTraceChannelVariable, trace_->channelName().c_str());
   if (options.viaLauncher) {
     args.insert(args.begin(), {launcherLog_, path});
     started_ = runner_.start(fixturePath("launcher_double.exe"), args);
   } else {
     started_ = runner_.start(path, args);
   }
-  // Dialogs of any process: the installer may run under the launcher.
-  if (started_) responder_ = std::make_unique<ui::DialogResponder>(0, options.answer);
+  SetEnvironmentVariableA(kTraceChannelVariable, nullptr);
 }
 
 InstallerSession::~InstallerSession() {
   if (started_ && runner_.running()) runner_.kill();
+  trace_->stop();
+}
+
+void InstallerSession::onEvent(const TraceEvent& e) {
+  if (options_.onEvent) options_.onEvent(e);
+  if (e.kind != "dialog") return;
+  // The installer waits until this returns; the posted click is taken up
+  // by the dialog's own loop once it runs.
+  ui::DialogRecord r = e.dialog();
+  r.shownAtMs = GetTickCount();
+  r.answer = options_.answer ? options_.answer(r) : 0;
+  if (r.answer) {
+    HWND button = GetDlgItem(e.window(), r.answer);
+    if (!button || !PostMessageA(button, BM_CLICK, 0, 0)) r.answer = 0;
+  }
+  ui::Lock guard(lock_);
+  dialogs_.push_back(std::move(r));
 }
 
 HWND InstallerSession::waitForForm(DWORD timeoutMs) const {
-  ui::WindowQuery q;
-  q.className = "TInstallerForm";
-  return ui::waitForWindow(q, timeoutMs);
+  TraceEvent shown;
+  if (!started_ || !trace_->waitFor([](const TraceEvent& e) { return e.kind == "window"; }, runner_.handle(),
+                                    timeoutMs, &shown))
+    return nullptr;
+  return shown.window();
+}
+
+bool InstallerSession::waitForInstallEnd(int* result, DWORD timeoutMs) const {
+  TraceEvent end;
+  if (!started_ || !trace_->waitFor([](const TraceEvent& e) { return e.kind == "install end"; }, runner_.handle(),
+                                    timeoutMs, &end))
+    return false;
+  if (result) *result = end.number();
+  return true;
 }
 
 RunResult InstallerSession::finish() {
@@ -118,8 +203,12 @@ RunResult InstallerSession::finish() {
   }
   result.exitCode = runner_.waitOrKill(options_.timeoutMs);
   result.timedOut = runner_.timedOut();
-  responder_->stop();
-  result.dialogs = responder_->records();
+  trace_->stop();
+  result.events = trace_->events();
+  {
+    ui::Lock guard(lock_);
+    result.dialogs = dialogs_;
+  }
   if (options_.viaLauncher) result.reports = parseLauncherLog(winfs::readText(launcherLog_));
   return result;
 }

@@ -2,6 +2,11 @@
 // the real stub, starting it (directly or through the launcher double),
 // answering every dialog it shows while recording it, and reading back the
 // launcher's reports and the machine's state afterwards.
+//
+// Everything the test observes of the running installer comes through its
+// diagnostic trace (trace_listener.h): the window, each status text and
+// progress position, each dialog.  Nothing is sampled, so nothing is missed
+// on a busy machine, and a test acts at an exact point through a handler.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +17,7 @@
 #include <vector>
 
 #include "package/package_writer.h"
+#include "tests/win/support/trace_listener.h"
 #include "tests/win/support/ui_driver.h"
 
 namespace e2e {
@@ -32,7 +38,15 @@ struct RunResult {
   bool timedOut = false;
   std::vector<ui::DialogRecord> dialogs;
   std::vector<LauncherReport> reports;  // only through the launcher
+  std::vector<TraceEvent> events;        // everything the installer traced, in order
   std::vector<std::string> dialogTexts() const;
+  // The status texts the window showed (consecutive repeats once), the
+  // highest progress position, whether the installer window was shown.
+  std::vector<std::string> statuses() const;
+  int highestProgress() const;
+  bool windowShown() const;
+  // The result code of the install sequence's last run; nothing when it never ran.
+  bool installEnded(int* result = nullptr) const;
 };
 
 struct RunOptions {
@@ -40,6 +54,9 @@ struct RunOptions {
   bool viaLauncher = false;
   ui::DialogRule answer = ui::answerWithFirstOf({IDOK, IDABORT, IDYES, IDCANCEL});
   DWORD timeoutMs = 60000;
+  // Sees every traced event while the installer waits (see trace_listener.h
+  // for what it may do); called before a dialog is answered.
+  TraceHandler onEvent;
 };
 
 // An installer started in the background; dialogs are answered by the rule
@@ -52,19 +69,30 @@ public:
   InstallerSession& operator=(const InstallerSession&) = delete;
 
   bool started() const { return started_; }
-  // The installer window once it is visible, or nullptr.
+  // The installer window once it is shown, or nullptr when the installer
+  // ended without showing it (or the time is up).
   HWND waitForForm(DWORD timeoutMs = 30000) const;
+  // Waits for the next "install end" event counted from the start; its result code.
+  bool waitForInstallEnd(int* result = nullptr, DWORD timeoutMs = 30000) const;
   bool running() const { return runner_.running(); }
   // Waits for the end (killing it after the time limit) and collects everything.
   RunResult finish();
 
 private:
+  void onEvent(const TraceEvent& event);
+
   std::string path_, launcherLog_;
   RunOptions options_;
   ui::ProcessRunner runner_;
-  std::unique_ptr<ui::DialogResponder> responder_;
+  ui::CriticalSection lock_;
+  std::vector<ui::DialogRecord> dialogs_;
+  std::unique_ptr<TraceListener> trace_;
   bool started_ = false;
 };
+
+// A control of the installer window by its id, found without sending the
+// window a message (so also while the installer waits in a trace event).
+HWND formControl(HWND form, int id);
 
 // Runs the installer at `path` to its end.
 RunResult runInstaller(const std::string& path, const RunOptions& options);

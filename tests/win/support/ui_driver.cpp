@@ -9,7 +9,8 @@ namespace ui {
 
 namespace {
 
-constexpr UINT kTextTimeoutMs = 1000;
+// A bound only: a window's thread answers as soon as it next takes messages.
+constexpr UINT kTextTimeoutMs = 5000;
 
 std::string narrow(const wchar_t* text, int length) {
   if (length <= 0) return {};
@@ -358,17 +359,53 @@ bool BackgroundTask::finished() const {
   return !thread_ || WaitForSingleObject(thread_.get(), 0) == WAIT_OBJECT_0;
 }
 
+namespace {
+
+// What the hook of one driveModal call reports; one call at a time.
+struct ModalWatch {
+  const WindowQuery* query = nullptr;
+  HWND window = nullptr;
+  DWORD shownAt = 0;
+  UniqueKernelHandle shown, gone;
+};
+ModalWatch* currentWatch = nullptr;
+
+LRESULT CALLBACK modalWatchHook(int code, WPARAM wp, LPARAM lp) {
+  const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lp);
+  ModalWatch* watch = currentWatch;
+  if (code == HC_ACTION && watch) {
+    if (!watch->window && call->message == WM_WINDOWPOSCHANGED &&
+        (reinterpret_cast<const WINDOWPOS*>(call->lParam)->flags & SWP_SHOWWINDOW) &&
+        GetAncestor(call->hwnd, GA_PARENT) == GetDesktopWindow() && matches(*watch->query, call->hwnd)) {
+      watch->window = call->hwnd;
+      watch->shownAt = GetTickCount();
+      SetEvent(watch->shown.get());
+    } else if (watch->window == call->hwnd && call->message == WM_NCDESTROY) {
+      SetEvent(watch->gone.get());
+    }
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+}  // namespace
+
 ModalOutcome driveModal(const WindowQuery& query, const std::function<int()>& show,
                         const std::function<void(HWND)>& act, DWORD findTimeoutMs) {
   ModalOutcome out;
   UniqueKernelHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  ModalWatch watch;
+  watch.query = &query;
+  watch.shown.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  watch.gone.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  currentWatch = &watch;
+  HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROCRET, modalWatchHook, nullptr, GetCurrentThreadId());
   DWORD start = GetTickCount();
   BackgroundTask task([&] {
-    out.window = waitForWindow(query, findTimeoutMs);
-    if (out.window) {
-      out.foundMs = elapsedMs(start);
+    if (WaitForSingleObject(watch.shown.get(), findTimeoutMs) == WAIT_OBJECT_0) {
+      out.window = watch.window;
+      out.foundMs = watch.shownAt - start;
       act(out.window);
-      out.closed = waitForWindowGone(out.window, 2000);
+      out.closed = WaitForSingleObject(watch.gone.get(), kModalTimeoutMs) == WAIT_OBJECT_0;
     }
     // show() runs here, in this process: its dialogs are the ones to clear.
     while (WaitForSingleObject(done.get(), 50) == WAIT_TIMEOUT) dismissDialogs(GetCurrentProcessId(), 200);
@@ -376,6 +413,8 @@ ModalOutcome driveModal(const WindowQuery& query, const std::function<int()>& sh
   out.result = show();
   SetEvent(done.get());
   task.join();
+  if (hook) UnhookWindowsHookEx(hook);
+  currentWatch = nullptr;
   return out;
 }
 

@@ -60,7 +60,11 @@
 namespace ui {
 
 constexpr DWORD kPollMs = 20;
-constexpr DWORD kDefaultTimeoutMs = 5000;
+// Time limits are bounds for a busy machine: waits end as soon as the state is there.
+constexpr DWORD kDefaultTimeoutMs = 20000;
+// How long driveModal waits for its window: a bound only, the window is
+// reported by an event the moment it is shown.
+constexpr DWORD kModalTimeoutMs = 30000;
 constexpr char kDialogClass[] = "#32770";
 constexpr int kDialogTextId = 0xFFFF;  // the static a message box puts its text in
 
@@ -202,17 +206,22 @@ private:
 
 // Runs show() on the calling thread, which sits in a modal loop until the
 // window closes, while act(window) runs on a second thread with the first
-// window matching query.  Whatever act does, every dialog of this process
-// still open afterwards is dismissed until show() has returned, so a failed
-// test never leaves the caller stuck in the loop.
+// top-level window matching query that the calling thread shows.  Whatever
+// act does, every dialog of this process still open afterwards is
+// dismissed until show() has returned, so a failed test never leaves the
+// caller stuck in the loop.
+//
+// The window is not searched for: a hook on the calling thread reports it
+// when it has been shown (WM_WINDOWPOSCHANGED with SWP_SHOWWINDOW) and when
+// it is destroyed, so a busy machine only makes the wait longer.
 struct ModalOutcome {
   int result = 0;          // what show() returned
   HWND window = nullptr;   // nullptr: nothing matching appeared in time
-  DWORD foundMs = 0;       // from the call of show() until the window was found
-  bool closed = false;     // the window was gone within 2 s after act
+  DWORD foundMs = 0;       // from the call of show() until the window was shown
+  bool closed = false;     // the window was destroyed after act (within the time limit)
 };
 ModalOutcome driveModal(const WindowQuery& query, const std::function<int()>& show,
-                        const std::function<void(HWND)>& act, DWORD findTimeoutMs = kDefaultTimeoutMs);
+                        const std::function<void(HWND)>& act, DWORD findTimeoutMs = kModalTimeoutMs);
 
 // ---------------------------------------------------------------------------
 // Answering every dialog a program shows.

@@ -1,0 +1,53 @@
+// The trace channel: the client end of a named pipe the test harness
+// created, written from the GUI thread only.
+#include "base/diagnostic_trace.h"
+
+#include <windows.h>
+
+namespace {
+
+class Channel {
+public:
+  Channel() {
+    char name[MAX_PATH] = {};
+    DWORD n = GetEnvironmentVariableA(kTraceChannelVariable, name, sizeof name);
+    if (n == 0 || n >= sizeof name) return;
+    HANDLE pipe = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (pipe != INVALID_HANDLE_VALUE) pipe_ = pipe;
+  }
+  ~Channel() { close(); }
+  Channel(const Channel&) = delete;
+  Channel& operator=(const Channel&) = delete;
+
+  bool open() const { return pipe_ != nullptr; }
+
+  void send(const std::string& message) {
+    if (!pipe_) return;
+    DWORD written = 0, got = 0;
+    char ack = 0;
+    bool ok = WriteFile(pipe_, message.data(), static_cast<DWORD>(message.size()), &written, nullptr) &&
+              written == message.size() && ReadFile(pipe_, &ack, 1, &got, nullptr) && got == 1;
+    if (!ok) close();
+  }
+
+private:
+  void close() {
+    if (pipe_) CloseHandle(pipe_);
+    pipe_ = nullptr;
+  }
+  HANDLE pipe_ = nullptr;
+};
+
+Channel& channel() {
+  static Channel c;
+  return c;
+}
+
+}  // namespace
+
+bool traceOn() { return channel().open(); }
+
+void traceEvent(const std::string& kind, const std::vector<std::string>& fields) {
+  if (!traceOn()) return;
+  channel().send(encodeTraceEvent(kind, fields));
+}
