@@ -2,6 +2,7 @@
 // (whose creation runs the start-up sequence), then the message loop.
 #include <windows.h>
 #include <ole2.h>
+#include <commctrl.h>
 
 #include "base/application_win32.h"
 #include "app/installer_form_win32.h"
@@ -26,8 +27,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   restrictLibrarySearch();
   // The progress bar's class comes from comctl32, taken from the system folder.
   UniqueModule commonControls(loadSystemLibrary("comctl32.dll"));
-  if (auto init = reinterpret_cast<void(WINAPI*)()>(
-          reinterpret_cast<void*>(GetProcAddress(commonControls.get(), "InitCommonControls"))))
+  if (auto init = procAddress<decltype(&::InitCommonControls)>(commonControls.get(), "InitCommonControls"))
     init();
   bool oleReady = SUCCEEDED(OleInitialize(nullptr));
   ScopeExit oleDone([oleReady] {

@@ -64,11 +64,8 @@ std::string environmentValue(const char* name) {
 
 // SHGetFolderPathA from SHFolder.dll, which older shells lack as a built-in.
 std::string shFolderPath(HWND owner, int csidl) {
-  using ShGetFolderPathFn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
   UniqueModule library(loadSystemLibrary("shfolder.dll"));
-  if (!library) return std::string();
-  auto fn = reinterpret_cast<ShGetFolderPathFn>(
-      reinterpret_cast<void*>(GetProcAddress(library.get(), "SHGetFolderPathA")));
+  auto fn = procAddress<decltype(&::SHGetFolderPathA)>(library.get(), "SHGetFolderPathA");
   if (!fn) return std::string();
   char buffer[MAX_PATH + 1] = {};
   if (fn(owner, csidl, nullptr, 0, buffer) != S_OK) return std::string();
@@ -252,17 +249,10 @@ ErrorCode deleteFolderTree(const std::string& folderText) {
 }
 
 void myGetFileVersion(const std::string& path, int& major, int& revision) {
-  using SizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
-  using InfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
-  using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
   UniqueModule library(loadSystemLibrary("version.dll"));
-  if (!library) return;
-  auto sizeFn = reinterpret_cast<SizeFn>(
-      reinterpret_cast<void*>(GetProcAddress(library.get(), "GetFileVersionInfoSizeA")));
-  auto infoFn = reinterpret_cast<InfoFn>(
-      reinterpret_cast<void*>(GetProcAddress(library.get(), "GetFileVersionInfoA")));
-  auto queryFn = reinterpret_cast<QueryFn>(
-      reinterpret_cast<void*>(GetProcAddress(library.get(), "VerQueryValueA")));
+  auto sizeFn = procAddress<decltype(&::GetFileVersionInfoSizeA)>(library.get(), "GetFileVersionInfoSizeA");
+  auto infoFn = procAddress<decltype(&::GetFileVersionInfoA)>(library.get(), "GetFileVersionInfoA");
+  auto queryFn = procAddress<decltype(&::VerQueryValueA)>(library.get(), "VerQueryValueA");
   if (!sizeFn || !infoFn || !queryFn) return;
 
   DWORD handle = 0;

@@ -1,14 +1,12 @@
 // Operating-system query (declared in system/os_version_win32.h).
 #include "system/os_version_win32.h"
 
+#include "system/system_library_win32.h"
+
 bool isWow64Process(HANDLE process) {
   // Looked up at run time: the function appeared with XP SP2, and a static
   // import would stop the installer from loading on older systems.
-  using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  HMODULE kernel = GetModuleHandleA("kernel32");
-  if (!kernel) return false;
-  auto fn = reinterpret_cast<IsWow64ProcessFn>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
+  auto fn = procAddress<decltype(&::IsWow64Process)>(GetModuleHandleA("kernel32"), "IsWow64Process");
   if (!fn) return false;
   BOOL result = FALSE;
   if (!fn(process, &result)) throw OsQueryError("Bad process handle");

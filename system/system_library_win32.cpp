@@ -24,15 +24,10 @@ void restrictLibrarySearch() {
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
   if (!kernel) return;
   // Both exist only on newer systems (Windows 7 with KB2533623 / XP SP1).
-  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
   constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
-  if (auto f = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-          reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories"))))
+  if (auto f = procAddress<decltype(&::SetDefaultDllDirectories)>(kernel, "SetDefaultDllDirectories"))
     f(kSearchSystem32);
-  if (auto f = reinterpret_cast<SetDllDirectoryFn>(
-          reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA"))))
-    f("");
+  if (auto f = procAddress<decltype(&::SetDllDirectoryA)>(kernel, "SetDllDirectoryA")) f("");
   // System libraries load some companions by bare name at run time, which
   // goes through the program's folder first (Wine's comctl32 delay-loads the
   // theme library that way, past SetDefaultDllDirectories).  Loaded from the

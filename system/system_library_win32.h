@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <type_traits>
 
 // Restricts the search path of later loads to the system folder where the
 // system offers that (SetDefaultDllDirectories, looked up at run time),
@@ -18,6 +19,21 @@ void restrictLibrarySearch();
 // Loads GetSystemDirectory + "\" + name, its imports searched from there
 // first (LOAD_WITH_ALTERED_SEARCH_PATH); nullptr when that fails.
 HMODULE loadSystemLibrary(const char* name);
+
+// The function `name` exported by `module` (nullptr if either is missing),
+// as Fn.  Take Fn from the SDK's declaration, decltype(&::IsWow64Process),
+// never a type written out by hand: one that lacks WINAPI still compiles
+// (no GCC warning sees a cast between calling conventions) and on i686
+// calls the function as cdecl, so the stack is popped twice.  decltype
+// does not import the function.
+template <typename Fn>
+Fn procAddress(HMODULE module, const char* name) {
+  static_assert(std::is_pointer_v<Fn> && std::is_function_v<std::remove_pointer_t<Fn>>);
+  if (!module) return nullptr;
+  // Through void*: FARPROC takes no arguments, and a direct cast between
+  // function types of different parameters is what -Wcast-function-type flags.
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
 
 // The system folder without a trailing backslash.
 std::string systemDirectory();

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the built stubs as files: exact size, PE kind, subsystem version of
 # the i686 one (it must load on Windows 95 and NT 4), the embedded manifest and
-# version record, and that the i686 stub imports nothing outside the list of
-# functions those systems export (tests/fixtures/stub_allowed_imports.txt).
+# version record, ASLR and DEP flags with the base relocations ASLR needs,
+# and that the i686 stub imports nothing outside the list of functions those
+# systems export (tests/fixtures/stub_allowed_imports.txt).
 set -u
 cd "$(dirname "$0")/../.."
 pass=0 fail=0
@@ -34,6 +35,22 @@ check "win64 manifest says amd64" grep -q 'processorArchitecture="amd64"' dist/w
 subsystem=$(i686-w64-mingw32-objdump -p dist/win32/stub.exe 2>/dev/null |
   awk '/MajorSubsystemVersion/ {major = $2} /MinorSubsystemVersion/ {minor = $2} END {print major "." minor}')
 check "win32 subsystem version 4.0" test "$subsystem" = 4.0
+
+# ASLR is only real with relocations: an image whose relocations were
+# stripped (binutils drops them from -s executables unless told otherwise)
+# loads at its preferred base whatever DYNAMIC_BASE says.
+for arch in win32 win64; do
+  objdump=i686-w64-mingw32-objdump
+  [ "$arch" = win64 ] && objdump=x86_64-w64-mingw32-objdump
+  headers=$($objdump -p "dist/$arch/stub.exe" 2>/dev/null)
+  dllchars=$(awk '/^DllCharacteristics/ {print $2}' <<<"$headers")
+  check "$arch stub has DYNAMIC_BASE (ASLR)" test $((0x${dllchars:-0} & 0x40)) -ne 0
+  check "$arch stub has NX_COMPAT (DEP)" test $((0x${dllchars:-0} & 0x100)) -ne 0
+  check "$arch stub keeps its relocations" bash -c '! grep -q "relocations stripped" <<<"$1"' _ "$headers"
+  relocs=$(awk '/Base Relocation Directory/ {print $4}' <<<"$headers")
+  check "$arch stub has a base relocation directory" test $((0x${relocs:-0})) -gt 0
+  check "$arch stub has a .reloc section" bash -c "$objdump -h dist/$arch/stub.exe | grep -q ' \.reloc '"
+done
 
 unexpected=$(comm -23 <(imports_of i686-w64-mingw32-objdump dist/win32/stub.exe) \
                       <(grep -v '^#' tests/fixtures/stub_allowed_imports.txt | sort -u))

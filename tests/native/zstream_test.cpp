@@ -228,6 +228,23 @@ TEST(ZStream, ForwardSeeksSkipInflatedBytes)
   EXPECT_EQ(z.Seek(100000, SeekOrigin::Beginning), 50000);
 }
 
+// Positions are 64-bit everywhere: past 4 GiB nothing may wrap round into
+// the data, as it would through a 32-bit size_t.
+TEST(ZStream, PositionsBeyond4GiBDoNotWrap)
+{
+  constexpr std::int64_t k4GiB = std::int64_t{1} << 32;
+  std::string data = sampleData(50000);
+  MemorySourceStream src(zlibCompress(data));
+  src.seek(k4GiB + 1, SeekOrigin::Beginning);
+  char c = 0;
+  EXPECT_EQ(src.read(&c, 1), 0u);
+  src.seek(0, SeekOrigin::Beginning);
+  TZDecompressionStream z(src);
+  EXPECT_EQ(z.Seek(k4GiB, SeekOrigin::Beginning), 50000);
+  EXPECT_EQ(z.Seek(0, SeekOrigin::Beginning), 0);
+  EXPECT_EQ(z.Seek(k4GiB + 10, SeekOrigin::Current), 50000);
+}
+
 TEST(ZStream, ReadsAFileSource)
 {
   std::string dir = testing::TempDir() + "zstream_test_file";
