@@ -72,6 +72,7 @@ fi
 xvfb_pid="" own_prefix="" work_base="" work_before=""
 cleanup() {
   set +e
+  trap - ERR
   if [[ -n ${WINEPREFIX:-} && -d ${WINEPREFIX:-} ]]; then
     rm -rf "$WINEPREFIX/drive_c/scale" "$WINEPREFIX/drive_c/ProgramData/Brindlefax/Scale Bench"*
     rm -f "$WINEPREFIX/drive_c/windows/system32/Scale Bench"*.scr
@@ -261,7 +262,7 @@ for name in "${cases[@]}"; do
   printf '%-9s %8s %6s %6s %10s %7s %9s %6s %7s %11s %9s %7s %10s\n' "$name" "$(mib "$size")" "$cp_s" \
     "$(median "${dds[@]}")" "$copyfile_s" "$floor_s" "$install_s" \
     "$(awk -v a="$install_s" -v b="$cp_s" 'BEGIN {printf "%.1f", a / b}')" \
-    "$(awk -v a="$install_s" -v b="$floor_s" 'BEGIN {printf "%.2f", b > 0 ? a / b : 0}')" \
+    "$(awk -v a="$install_s" -v b="$floor_s" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}')" \
     "$(mib "$peak")" "$(awk -v k="$hwm" 'BEGIN {printf "%.1f", k / 1024}')" "$ready_s" \
     "$(awk -v a="$ready_s" -v b="$copyfile_s" 'BEGIN {printf "%.2f", a - b}')"
   rm -f "$drive_c/scale/$exe"
