@@ -72,7 +72,6 @@ fi
 xvfb_pid="" own_prefix="" work_base="" work_before=""
 cleanup() {
   set +e
-  trap - ERR
   if [[ -n ${WINEPREFIX:-} && -d ${WINEPREFIX:-} ]]; then
     rm -rf "$WINEPREFIX/drive_c/scale" "$WINEPREFIX/drive_c/ProgramData/Brindlefax/Scale Bench"*
     rm -f "$WINEPREFIX/drive_c/windows/system32/Scale Bench"*.scr
@@ -87,6 +86,7 @@ cleanup() {
     rm -rf "$own_prefix"
   fi
   [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+  return 0
 }
 trap cleanup EXIT
 
