@@ -19,6 +19,8 @@ if(NATIVE_TESTS)
                              SOURCE_ROOT_DIR="${CMAKE_SOURCE_DIR}")
   # The fuzz harnesses, for the replay of their corpora (fuzz_corpus_test.cpp).
   target_sources(native_tests PRIVATE tests/fuzz/harnesses.cpp)
+  # The implode library's encoder (the library itself is Windows only).
+  target_sources(native_tests PRIVATE tools/impborl/stream_implode.cpp)
   target_compile_definitions(native_tests PRIVATE FUZZ_CORPUS_DIR="${CMAKE_SOURCE_DIR}/tests/fuzz/corpus")
   if(CMAKE_CROSSCOMPILING)
     # Under an emulator (the i386 build runs in qemu-i386) one process for

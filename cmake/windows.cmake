@@ -48,12 +48,14 @@ add_custom_command(TARGET stub_linked POST_BUILD
 
 include(cmake/tools.cmake)
 
+# The implode library (item 1 of every package) has no C++ runtime: no
+# exceptions, no RTTI, linked by the C driver so libstdc++ stays out.
 file(GLOB IMPBORL_SOURCES CONFIGURE_DEPENDS tools/impborl/*.cpp)
 if(IMPBORL_SOURCES)
-  add_library(impborl SHARED ${IMPBORL_SOURCES} tools/impborl/impborl.def)
-  target_link_libraries(impborl PRIVATE portable implode)
-  set_target_properties(impborl PROPERTIES PREFIX "" OUTPUT_NAME impborl)
-  target_link_options(impborl PRIVATE -static -s -Wl,--kill-at)
+  add_library(impborl SHARED ${IMPBORL_SOURCES} package/explode.cpp tools/impborl/impborl.def)
+  target_compile_options(impborl PRIVATE ${SIZE_FLAGS} -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+  set_target_properties(impborl PROPERTIES PREFIX "" OUTPUT_NAME impborl LINKER_LANGUAGE C)
+  target_link_options(impborl PRIVATE -static -s -Wl,--kill-at -Wl,--gc-sections)
 endif()
 
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")

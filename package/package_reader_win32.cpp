@@ -194,11 +194,11 @@ ErrorCode readInstallerHeader(InstallUi& ui) {
     ui.reportInstallError(errShortHeader, path);
     return errShortHeader;
   }
-  // Items never reach into the trailer, so the checks see the file without it.
-  std::vector<std::uint8_t> tail(kTrailerSize);
-  if (fileSize >= kPackageDataStart + kTrailerSize && package.seek(fileSize - kTrailerSize) == errOk &&
-      package.readExact(tail.data(), tail.size()) == errOk && std::equal(kTrailerMarker.begin(), kTrailerMarker.end(), tail.begin() + 8))
-    fileSize -= kTrailerSize;
+  // Items never reach into the trailer or a signature, so the checks see the
+  // file without them.
+  fileSize = packageContentEnd(fileSize, [&package](std::uint64_t at, std::uint8_t* dst, std::size_t n) {
+    return package.seek(at) == errOk && package.readExact(dst, n) == errOk;
+  });
   result = validatePackageHeader(*header, fileSize);
   if (result == errOk && !isValidSaverName(header->saverName)) result = errBadName;
   if (result != errOk) {

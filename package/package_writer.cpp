@@ -245,19 +245,25 @@ PackageHeader PackageBuilder::header() const {
 bool PackageBuilder::writeTo(std::span<const std::uint8_t> stub, BuildOptions options,
                              const WriteFn& sink) const {
   if (stub.size() != INSTALLER_SIZE_IN_BYTES2 || !layout()) return false;
-  std::uint32_t crc = 0;
+  // The trailer's CRC reads the stub's signing fields as zero.
+  std::uint32_t crc = trailerCrcOfHead(stub);
   auto emit = [&](const std::uint8_t* p, std::size_t n) {
     if (n == 0) return true;
     crc = crc32(p, n, crc);
     return sink(p, n);
   };
   std::vector<std::uint8_t> headerBytes = serializePackageHeader(header());
-  if (!emit(stub.data(), stub.size()) || !emit(headerBytes.data(), headerBytes.size())) return false;
+  if (!sink(stub.data(), stub.size()) || !emit(headerBytes.data(), headerBytes.size())) return false;
   for (std::size_t k = 0; k < stored_.size(); ++k) {
     if (!base_.items[k].present()) continue;
     if (!emit(stored_[k].data(), stored_[k].size())) return false;
   }
   if (!options.trailer) return true;
+  std::uint64_t end = stub.size() + headerBytes.size();
+  for (std::size_t k = 0; k < stored_.size(); ++k)
+    if (base_.items[k].present()) end += stored_[k].size();
+  std::vector<std::uint8_t> padding(static_cast<std::size_t>(trailerPadding(end)), 0);
+  if (!emit(padding.data(), padding.size())) return false;
   std::vector<std::uint8_t> trailer = serializeTrailer(crc);
   return sink(trailer.data(), trailer.size());
 }

@@ -17,24 +17,99 @@ std::vector<std::uint8_t> serializeTrailer(std::uint32_t crc) {
   return out;
 }
 
+std::uint32_t trailerCrcOfHead(std::span<const std::uint8_t> head) {
+  std::size_t first = std::min(head.size(), kPeHeadSize);
+  std::vector<std::uint8_t> copy(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(first));
+  zeroPeSigningFields(copy);
+  std::uint32_t crc = crc32(copy.data(), copy.size());
+  return crc32(head.data() + first, head.size() - first, crc);
+}
+
 void appendTrailer(std::vector<std::uint8_t>& file) {
-  std::vector<std::uint8_t> trailer = serializeTrailer(crc32(file.data(), file.size()));
+  std::vector<std::uint8_t> trailer = serializeTrailer(trailerCrcOfHead(file));
   file.insert(file.end(), trailer.begin(), trailer.end());
 }
 
-// Holds back the last kTrailerSize bytes, since until the end is reached any
-// of them may belong to the trailer; everything older goes into the CRC.
+std::optional<std::size_t> findTrailer(std::span<const std::uint8_t> before, bool padded) {
+  std::size_t size = before.size();
+  for (std::size_t pad = 0; pad <= (padded ? kMaxSignaturePadding : 0); ++pad) {
+    if (size < kTrailerSize + pad) break;
+    if (pad > 0 && before[size - pad] != 0) break;  // padding is zeros
+    std::size_t start = size - pad - kTrailerSize;
+    if (std::equal(kTrailerMarker.begin(), kTrailerMarker.end(), before.begin() + static_cast<std::ptrdiff_t>(start + 8)))
+      return start;
+  }
+  return std::nullopt;
+}
+
+bool endsInDamagedTrailer(std::span<const std::uint8_t> before) {
+  if (before.size() < kTrailerSize) return false;
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < kTrailerMarker.size(); ++i)
+    differing += before[before.size() - kTrailerMarker.size() + i] != kTrailerMarker[i];
+  return differing == 1;
+}
+
+std::uint64_t packageContentEnd(std::uint64_t fileSize, const ReadAtFn& readAt) {
+  std::uint64_t end = fileSize;
+  bool padded = false;
+  std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kPeHeadSize)));
+  if (readAt(0, head.data(), head.size())) {
+    std::optional<PeSigningFields> pe = parsePeSigningFields(head);
+    if (pe && pe->signedWithin(fileSize)) {
+      end = pe->certOffset;
+      padded = true;
+    }
+  }
+  std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(end, kTrailerSize + kMaxSignaturePadding));
+  std::vector<std::uint8_t> tail(n);
+  if (n > 0 && readAt(end - n, tail.data(), n)) {
+    if (std::optional<std::size_t> at = findTrailer(tail, padded)) return end - n + *at;
+  }
+  return end;
+}
+
 void TrailerChecker::update(const void* data, std::size_t length) {
   const std::uint8_t* p = static_cast<const std::uint8_t*>(data);
   total_ += length;
-  if (length >= kTrailerSize) {
+  if (!headDone_) {
+    std::size_t take = std::min(length, kPeHeadSize - head_.size());
+    head_.insert(head_.end(), p, p + take);
+    p += take;
+    length -= take;
+    if (head_.size() < kPeHeadSize) return;
+    endHead();
+  }
+  feed(p, length);
+}
+
+// The first bytes are known: find the signing fields, read them as zero, and
+// stop the check where a certificate table starts.
+void TrailerChecker::endHead() {
+  headDone_ = true;
+  pe_ = parsePeSigningFields(head_);
+  if (pe_ && pe_->hasCertEntry()) checkedEnd_ = pe_->certOffset;
+  zeroPeSigningFields(head_);
+  feed(head_.data(), head_.size());
+  head_.clear();
+  head_.shrink_to_fit();
+}
+
+// Holds back the last kTailSize bytes, since until the end is reached any of
+// them may belong to the trailer or its padding; everything older goes into
+// the CRC.
+void TrailerChecker::feed(const std::uint8_t* p, std::size_t length) {
+  if (fed_ >= checkedEnd_) return;
+  length = static_cast<std::size_t>(std::min<std::uint64_t>(length, checkedEnd_ - fed_));
+  fed_ += length;
+  if (length >= kTailSize) {
     crc_ = crc32(tail_.data(), tailLength_, crc_);
-    crc_ = crc32(p, length - kTrailerSize, crc_);
-    std::memcpy(tail_.data(), p + length - kTrailerSize, kTrailerSize);
-    tailLength_ = kTrailerSize;
+    crc_ = crc32(p, length - kTailSize, crc_);
+    std::memcpy(tail_.data(), p + length - kTailSize, kTailSize);
+    tailLength_ = kTailSize;
     return;
   }
-  std::size_t overflow = tailLength_ + length > kTrailerSize ? tailLength_ + length - kTrailerSize : 0;
+  std::size_t overflow = tailLength_ + length > kTailSize ? tailLength_ + length - kTailSize : 0;
   if (overflow > 0) {
     crc_ = crc32(tail_.data(), overflow, crc_);
     std::memmove(tail_.data(), tail_.data() + overflow, tailLength_ - overflow);
@@ -45,10 +120,18 @@ void TrailerChecker::update(const void* data, std::size_t length) {
 }
 
 TrailerCheck TrailerChecker::finish() const {
-  if (tailLength_ < kTrailerSize) return TrailerCheck::Absent;
-  if (!std::equal(kTrailerMarker.begin(), kTrailerMarker.end(), tail_.begin() + 8)) return TrailerCheck::Absent;
-  if (loadLe32(tail_.data() + 4) != kTrailerSize) return TrailerCheck::Mismatch;
-  return loadLe32(tail_.data()) == crc_ ? TrailerCheck::Valid : TrailerCheck::Mismatch;
+  TrailerChecker c = *this;
+  if (!c.headDone_) c.endHead();
+  bool isSigned = c.pe_ && c.pe_->signedWithin(total_);
+  if (c.pe_ && c.pe_->hasCertEntry() && !isSigned) return TrailerCheck::Mismatch;
+  std::optional<std::size_t> at = findTrailer(std::span(c.tail_.data(), c.tailLength_), isSigned);
+  if (!at) {
+    std::span<const std::uint8_t> tail(c.tail_.data(), c.tailLength_);
+    return endsInDamagedTrailer(tail) ? TrailerCheck::Mismatch : TrailerCheck::Absent;
+  }
+  const std::uint8_t* trailer = c.tail_.data() + *at;
+  if (loadLe32(trailer + 4) != kTrailerSize) return TrailerCheck::Mismatch;
+  return loadLe32(trailer) == crc32(c.tail_.data(), *at, c.crc_) ? TrailerCheck::Valid : TrailerCheck::Mismatch;
 }
 
 TrailerCheck checkTrailer(std::span<const std::uint8_t> file) {

@@ -20,10 +20,12 @@
 #include "package/explode.h"
 #include "base/package_format.h"
 #include "base/names.h"
+#include "package/pe_header.h"
 #include "package/trailer.h"
 #include "package/validate.h"
 #include "package/zstream.h"
 #include "tools/implode/implode.h"
+#include "tools/saverpack/signer_name.h"
 
 namespace {
 
@@ -94,12 +96,68 @@ void checkTrailerAgreement(std::span<const std::uint8_t> file, Chooser& choose)
   FUZZ_CHECK(streamed.bytesSeen() == file.size());
   if (file.size() < kTrailerSize) FUZZ_CHECK(whole == TrailerCheck::Absent);
 
+  // Sealed unsigned (a PE-shaped input gets its signing fields cleared).
   std::vector<std::uint8_t> sealed(file.begin(), file.end());
+  zeroPeSigningFields(sealed);
   appendTrailer(sealed);
   FUZZ_CHECK(checkTrailer(sealed) == TrailerCheck::Valid);
+  std::optional<PeSigningFields> pe = parsePeSigningFields(sealed);
   std::size_t flip = choose.below(sealed.size() - kTrailerMarker.size());
+  // The checksum is left out of the CRC, as the signature's hash leaves it out.
+  if (pe && flip >= pe->checksumAt && flip < pe->checksumAt + 4) return;
   sealed[flip] ^= static_cast<std::uint8_t>(1 + choose.below(255));
   FUZZ_CHECK(checkTrailer(sealed) == TrailerCheck::Mismatch);
+}
+
+// ------------------------------------------------------------ signed installers
+
+// The PE fields lie inside the bytes given; a trailer over any PE-shaped
+// input stays valid when a certificate table is appended (padded as the
+// tools pad, signed twice), and a changed byte before the table, other than
+// the checksum or what unmakes the PE header, is caught.  The signer's name
+// is looked for in any bytes.
+int peSigningImpl(const std::uint8_t* data, std::size_t size)
+{
+  std::span<const std::uint8_t> input(data, size);
+  Chooser choose(data, size);
+  (void)saverpack::signerName(input);
+  std::optional<PeSigningFields> pe = parsePeSigningFields(input);
+  if (!pe) return 0;
+  FUZZ_CHECK(pe->checksumAt + 4 <= std::min(size, kPeHeadSize));
+  FUZZ_CHECK(pe->certEntryAt + 8 <= std::min(size, kPeHeadSize));
+
+  std::vector<std::uint8_t> file(input.begin(), input.end());
+  zeroPeSigningFields(file);
+  appendTrailer(file);
+  std::uint64_t end = file.size() - kTrailerSize;
+  std::size_t parseEnd = pe->certEntryAt + 8;  // the header bytes the parse reads lie before this
+  for (int round = 0; round < 2; ++round) {
+    if (round == 1) file.resize(loadLe32(file.data() + pe->certEntryAt));  // re-signing cuts the old table
+    while (file.size() % 8) file.push_back(0);
+    std::uint32_t table = static_cast<std::uint32_t>(file.size());
+    std::uint32_t tableSize = static_cast<std::uint32_t>(8 + choose.below(600));
+    storeLe32(file.data() + pe->checksumAt, choose.next());
+    storeLe32(file.data() + pe->certEntryAt, table);
+    storeLe32(file.data() + pe->certEntryAt + 4, tableSize);
+    for (std::uint32_t i = 0; i < tableSize; ++i) file.push_back(static_cast<std::uint8_t>(choose.next()));
+    checkTrailerAgreement(bytesOf(file), choose);
+    FUZZ_CHECK(checkTrailer(file) == TrailerCheck::Valid);
+    std::uint64_t found = packageContentEnd(file.size(), [&](std::uint64_t at, std::uint8_t* dst, std::size_t n) {
+      if (at > file.size() || n > file.size() - at) return false;
+      std::memcpy(dst, file.data() + at, n);
+      return true;
+    });
+    FUZZ_CHECK(found == end);
+    std::size_t flip = choose.below(table);
+    bool inChecksum = flip >= pe->checksumAt && flip < pe->checksumAt + 4;
+    if (!inChecksum && flip >= parseEnd) {
+      std::uint8_t old = file[flip];
+      file[flip] ^= static_cast<std::uint8_t>(1 + choose.below(255));
+      FUZZ_CHECK(checkTrailer(file) == TrailerCheck::Mismatch);
+      file[flip] = old;
+    }
+  }
+  return 0;
 }
 
 // Where an accepted item lands: exactly one of the install folders followed
@@ -779,6 +837,7 @@ constexpr FuzzHarness kHarnesses[] = {
     {"explode", fuzzExplode},              {"implode_roundtrip", fuzzImplodeRoundtrip},
     {"swf_reader", fuzzSwfReader},         {"flash_version", fuzzFlashVersion},
     {"inflate_stream", fuzzInflateStream}, {"names", fuzzNames},
+    {"pe_signing", fuzzPeSigning},
 };
 
 }  // namespace
@@ -803,3 +862,4 @@ int fuzzSwfReader(const std::uint8_t* data, std::size_t size) { return swfReader
 int fuzzFlashVersion(const std::uint8_t* data, std::size_t size) { return flashVersionImpl(data, size); }
 int fuzzInflateStream(const std::uint8_t* data, std::size_t size) { return inflateStreamImpl(data, size); }
 int fuzzNames(const std::uint8_t* data, std::size_t size) { return namesImpl(data, size); }
+int fuzzPeSigning(const std::uint8_t* data, std::size_t size) { return peSigningImpl(data, size); }

@@ -1,6 +1,7 @@
 // Fuzz harnesses for every reader of outside data: the package header, the
 // saver data file, the implode decoder and encoder, the SWF header checks,
-// the Flash version text, the zlib inflate stream and the name rules.
+// the Flash version text, the zlib inflate stream, the name rules and the
+// PE header and certificate table of signed installers.
 //
 // Each harness takes one input of any size and any content and returns 0
 // (libFuzzer's convention).  Besides "no crash, no leak, no undefined
@@ -28,6 +29,7 @@ int fuzzSwfReader(const std::uint8_t* data, std::size_t size);
 int fuzzFlashVersion(const std::uint8_t* data, std::size_t size);
 int fuzzInflateStream(const std::uint8_t* data, std::size_t size);
 int fuzzNames(const std::uint8_t* data, std::size_t size);
+int fuzzPeSigning(const std::uint8_t* data, std::size_t size);
 
 struct FuzzHarness {
   const char* name;  // also the corpus folder name under tests/fuzz/corpus

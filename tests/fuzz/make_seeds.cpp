@@ -7,6 +7,7 @@
 //   make_seeds DIR            (DIR: the corpus root)
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "base/package_format.h"
 #include "package/package_writer.h"
 #include "package/trailer.h"
@@ -337,6 +339,87 @@ void nameSeeds()
   for (const auto& [what, name] : kNames) write(h, what, bytesOf(name));
 }
 
+// ------------------------------------------------------------ signed installers
+
+// A DER element.
+Bytes der(std::uint8_t tag, const Bytes& body)
+{
+  Bytes out{tag};
+  if (body.size() < 0x80) {
+    out.push_back(static_cast<std::uint8_t>(body.size()));
+  } else {
+    out.push_back(0x82);
+    out.push_back(static_cast<std::uint8_t>(body.size() >> 8));
+    out.push_back(static_cast<std::uint8_t>(body.size()));
+  }
+  return concat(out, body);
+}
+
+// A Name with one common name.
+Bytes derName(const std::string& commonName)
+{
+  Bytes attribute = concat(der(0x06, {0x55, 0x04, 0x03}), der(0x0C, bytesOf(commonName)));
+  return der(0x30, der(0x31, der(0x30, attribute)));
+}
+
+// A certificate table shaped as the tools write it: WIN_CERTIFICATE around
+// PKCS#7 signed data with one certificate and one signer info (no real
+// keys or signatures: the reader looks at names and serial numbers only).
+Bytes certificateTable(const std::string& signer)
+{
+  Bytes serial = der(0x02, {0x01, 0x23, 0x45});
+  Bytes algorithm = der(0x30, der(0x06, {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0B}));
+  Bytes issuer = derName("Seed Issuer");
+  Bytes validity = der(0x30, concat(der(0x17, bytesOf("260101000000Z")), der(0x17, bytesOf("270101000000Z"))));
+  Bytes tbs = der(0x30, concat(concat(concat(concat(concat(der(0xA0, der(0x02, {0x02})), serial), algorithm), issuer),
+                                      validity), derName(signer)));
+  Bytes certificate = der(0x30, concat(concat(tbs, algorithm), der(0x03, {0x00, 0x01})));
+  Bytes signerInfo = der(0x30, concat(der(0x02, {0x01}), der(0x30, concat(issuer, serial))));
+  Bytes signedData = der(0x30, concat(concat(concat(concat(der(0x02, {0x01}), der(0x31, algorithm)),
+                                                    der(0x30, der(0x06, {0x2B, 0x06, 0x01}))),
+                                             der(0xA0, certificate)),
+                                      der(0x31, signerInfo)));
+  Bytes contentInfo = der(0x30, concat(der(0x06, {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02}),
+                                       der(0xA0, signedData)));
+  Bytes table(8, 0);
+  storeLe32(table.data(), static_cast<std::uint32_t>(8 + contentInfo.size()));
+  storeLe16(table.data() + 4, 0x0200);
+  storeLe16(table.data() + 6, 2);
+  return concat(table, contentInfo);
+}
+
+// The first bytes of a PE image: MZ, the PE signature, a COFF header and an
+// optional header with 16 directories.
+Bytes peHeader(bool plus, std::size_t size)
+{
+  Bytes b = binary(size);
+  std::fill(b.begin(), b.begin() + 0x200, 0);
+  b[0] = 'M';
+  b[1] = 'Z';
+  storeLe32(&b[0x3C], 0x80);
+  b[0x80] = 'P';
+  b[0x81] = 'E';
+  storeLe16(&b[0x80 + 20], plus ? 0xF0 : 0xE0);
+  storeLe16(&b[0x98], plus ? 0x20B : 0x10B);
+  storeLe32(&b[0x98 + 64], 0x5EED);
+  storeLe32(&b[0x98 + (plus ? 108 : 92)], 16);
+  return b;
+}
+
+void peSigningSeeds()
+{
+  const char* h = "pe_signing";
+  write(h, "pe32", peHeader(false, 0x400));
+  write(h, "pe32plus", peHeader(true, 0x1000));
+  write(h, "pe32-odd-size", peHeader(false, 0x403));
+  write(h, "certificate-table", certificateTable("Seed Signer"));
+  Bytes signedImage = peHeader(false, 0x400);
+  storeLe32(&signedImage[0x98 + 96 + 32], 0x400);
+  Bytes table = certificateTable("Seed Signer");
+  storeLe32(&signedImage[0x98 + 96 + 36], static_cast<std::uint32_t>(table.size()));
+  write(h, "signed-pe32", concat(signedImage, table));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -354,6 +437,7 @@ int main(int argc, char** argv)
   flashVersionSeeds();
   inflateSeeds();
   nameSeeds();
+  peSigningSeeds();
   if (gFailed) {
     std::fprintf(stderr, "make_seeds: could not make or write every seed\n");
     return 1;

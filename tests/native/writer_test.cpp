@@ -116,13 +116,17 @@ TEST(Trailer, BuiltPackagesVerify) {
   PackageBuilder b;
   Bytes plain = b.build();
   Bytes sealed = b.build({.trailer = true});
-  ASSERT_EQ(sealed.size(), plain.size() + kTrailerSize);
+  // Zeros before the trailer make the size a multiple of 8.
+  std::uint64_t padding = trailerPadding(plain.size());
+  ASSERT_EQ(sealed.size(), plain.size() + padding + kTrailerSize);
+  EXPECT_EQ(sealed.size() % 8, 0u);
   EXPECT_TRUE(std::equal(plain.begin(), plain.end(), sealed.begin()));
   EXPECT_EQ(checkTrailer(plain), TrailerCheck::Absent);
   EXPECT_EQ(checkTrailer(sealed), TrailerCheck::Valid);
   EXPECT_EQ(loadLe32(&sealed[sealed.size() - 12]), kTrailerSize);
 
   Bytes appended = plain;
+  appended.resize(plain.size() + padding, 0);
   appendTrailer(appended);
   EXPECT_EQ(appended, sealed);
 }
@@ -131,9 +135,8 @@ TEST(Trailer, DamageIsDetected) {
   Bytes sealed = PackageBuilder().build({.trailer = true});
   std::mt19937 rng(99);
   for (int round = 0; round < 200; ++round) {
-    // Any byte but the marker: the CRC or the length then disagree.
-    std::size_t at = round < 8 ? sealed.size() - 16 + static_cast<std::size_t>(round)
-                               : rng() % (sealed.size() - 8);
+    // Any byte: the CRC, the length or the (damaged) marker then disagree.
+    std::size_t at = round < 16 ? sealed.size() - 16 + static_cast<std::size_t>(round) : rng() % sealed.size();
     std::uint8_t old = sealed[at];
     sealed[at] ^= static_cast<std::uint8_t>(1 + rng() % 255);
     ASSERT_EQ(checkTrailer(sealed), TrailerCheck::Mismatch) << at;

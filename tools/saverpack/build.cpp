@@ -15,6 +15,7 @@
 #include "package/validate.h"
 #include "tools/implode/implode.h"
 #include "tools/saverpack/checks.h"
+#include "tools/saverpack/sign.h"
 
 namespace saverpack {
 
@@ -26,6 +27,8 @@ namespace {
 constexpr std::uint64_t kMaxInstallerSize = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
 constexpr const char* kFlashInstallerNames[2] = {"install_flash_player_10_active_x.exe",
                                                  "install_flash_player_active_x.exe"};
+// The largest signature a signed stub may carry.
+constexpr std::uint64_t kMaxStubSignature = 1 << 20;
 constexpr const char* kLibraryPlaceholder = "impborl.dll placeholder: the installer has its own decoder";
 
 struct PlannedItem {
@@ -285,10 +288,19 @@ class Builder {
     if (!fs::exists(path, ec))
       throw ToolError(displayPath(path) + ": no such file (the installer stub; give --stub PATH or \"stub\")");
     std::uint64_t size = regularFileSize(path);
+    Bytes stub;
+    // A stub signed on its own (the build can sign it) is used without its
+    // signature: the installer is signed as a whole, if at all.
+    if (size > INSTALLER_SIZE_IN_BYTES2 && size <= INSTALLER_SIZE_IN_BYTES2 + kMaxStubSignature) {
+      if (std::optional<Bytes> plain = withoutSignature(readWholeFile(path))) {
+        stub = std::move(*plain);
+        size = stub.size();
+      }
+    }
     if (size != INSTALLER_SIZE_IN_BYTES2)
       throw ToolError(displayPath(path) + ": the stub is " + sizeText(size) + "; it must be exactly " +
                       sizeText(INSTALLER_SIZE_IN_BYTES2));
-    Bytes stub = readWholeFile(path);
+    if (stub.empty()) stub = readWholeFile(path);
     if (!startsWith(stub, "MZ")) throw ToolError(displayPath(path) + ": the stub is not a Windows program (no MZ)");
     return stub;
   }
@@ -437,7 +449,7 @@ class Builder {
     std::uint64_t end = kPackageDataStart;
     for (const PackageItem& it : header.items)
       if (it.present()) end = std::max<std::uint64_t>(end, static_cast<std::uint64_t>(it.endOffset) + 1);
-    std::uint64_t total = end + kTrailerSize;
+    std::uint64_t total = end + trailerPadding(end) + kTrailerSize;
     if (total > kMaxInstallerSize || header.items[8].startOffset == 0)
       throw ToolError(displayPath(s_.output) + ": the installer would be " + sizeText(total) +
                       ", over the 2 GiB limit of the format's offsets");

@@ -7,8 +7,10 @@
 #include <functional>
 
 #include "package/explode.h"
+#include "package/pe_header.h"
 #include "package/validate.h"
 #include "tools/saverpack/checks.h"
+#include "tools/saverpack/signer_name.h"
 #include "tools/saverpack/support.h"
 
 namespace saverpack {
@@ -114,6 +116,7 @@ class Inspector {
     r_.fileSize = file_->size();
     line(format("%s: %" PRIu64 " bytes", name_.c_str(), r_.fileSize));
     checkTrailer();
+    checkSignature();
     if (r_.fileSize < kPackageDataStart) {
       problem(format("the file is %" PRIu64 " bytes, too short for the %u-byte stub and the %zu-byte package header",
                      r_.fileSize, INSTALLER_SIZE_IN_BYTES2, kPackageHeaderSize));
@@ -128,6 +131,7 @@ class Inspector {
     const PackageHeader& h = *r_.header;
     printHeader(h);
     checkItems(h);
+    checkSignedRange(h);
     for (std::string& p : headerRuleProblems(h)) problem(std::move(p));
     checkDataFile(h);
     std::vector<DataFileEntry> entries;
@@ -150,16 +154,59 @@ class Inspector {
       at += n;
     }
     r_.trailer = checker.finish();
-    // The installer reads nothing past the items, so the trailer is outside
-    // the package proper.
-    payloadEnd_ = r_.fileSize - (r_.trailer == TrailerCheck::Valid ? kTrailerSize : 0);
+    // The installer reads nothing past the items, so the trailer and a
+    // signature are outside the package proper.
+    payloadEnd_ = packageContentEnd(r_.fileSize, [this](std::uint64_t at, std::uint8_t* dst, std::size_t n) {
+      return file_->readAt(at, dst, n);
+    });
     switch (r_.trailer) {
-      case TrailerCheck::Valid: line("trailer: valid (CRC-32 of everything before it matches)"); break;
+      case TrailerCheck::Valid:
+        line("trailer: valid (CRC-32 of everything before it matches; the signing fields read as zero)");
+        break;
       case TrailerCheck::Absent: line("trailer: absent (an installer built without one)"); break;
       case TrailerCheck::Mismatch:
         line("trailer: MISMATCH");
         problem("the integrity trailer does not match the file (damaged or changed after it was built)");
         break;
+    }
+  }
+
+  // The certificate table the PE header points at, and who signed.
+  void checkSignature() {
+    Bytes head(static_cast<std::size_t>(std::min<std::uint64_t>(r_.fileSize, kPeHeadSize)));
+    std::optional<PeSigningFields> pe;
+    if (file_->readAt(0, head.data(), head.size())) pe = parsePeSigningFields(head);
+    if (!pe || !pe->hasCertEntry()) return line("signature: none");
+    if (!pe->signedWithin(r_.fileSize)) {
+      line(format("signature: BROKEN (certificate table entry: %u bytes at %u)", pe->certSize, pe->certOffset));
+      return problem(format("the certificate table entry (%u bytes at %u) does not point at a table that ends the "
+                            "%" PRIu64 "-byte file", pe->certSize, pe->certOffset, r_.fileSize));
+    }
+    r_.isSigned = true;
+    signatureStart_ = pe->certOffset;
+    Bytes table(std::min<std::size_t>(pe->certSize, kBlock));
+    if (file_->readAt(pe->certOffset, table.data(), table.size()))
+      if (std::optional<std::string> who = signerName(table)) r_.signer = *who;
+    line(format("signature: Authenticode, signed by %s (certificate table of %u bytes at %u)",
+                r_.signer.empty() ? "(signer not readable)" : quote(r_.signer).c_str(), pe->certSize, pe->certOffset));
+  }
+
+  // Everything the installer reads must come before the signature, or it
+  // is not signed.
+  void checkSignedRange(const PackageHeader& h) {
+    if (!r_.isSigned) return;
+    std::uint64_t end = kPackageDataStart;
+    for (const PackageItem& it : h.items)
+      if (it.present() && it.endOffset >= it.startOffset) end = std::max<std::uint64_t>(end, std::uint64_t(it.endOffset) + 1);
+    if (r_.trailer == TrailerCheck::Valid) end = std::max(end, payloadEnd_ + kTrailerSize);
+    r_.signatureCoversPackage = end <= signatureStart_;
+    if (r_.signatureCoversPackage) {
+      line(format("signed range: covers the whole package (the package%s ends at %" PRIu64 ", the signature starts at %"
+                  PRIu64 ")", r_.trailer == TrailerCheck::Valid ? " with its trailer" : "", end, signatureStart_));
+    } else {
+      line("signed range: does NOT cover the whole package");
+      problem(format("the package reaches to %" PRIu64 ", past the start of the signature at %" PRIu64
+                     ": part of it is not signed", end, signatureStart_));
     }
   }
 
@@ -339,6 +386,7 @@ class Inspector {
   InspectReport& r_;
   std::string name_;
   std::optional<InputFile> file_;
+  std::uint64_t signatureStart_ = 0;
   std::uint64_t payloadEnd_ = 0;
 };
 

@@ -1,5 +1,5 @@
 // Reading an installer back: the header, every item, the data file's record,
-// entries and members, and the trailer, with every size and every expansion
+// entries and members, the trailer and the signature, with every size and every expansion
 // checked (compressed items and imploded members are decoded and their
 // lengths compared with the recorded ones).  Memory use does not depend on
 // the installer's size: items and members are read in blocks.
@@ -26,6 +26,9 @@ struct InspectedMember {
 struct InspectReport {
   std::uint64_t fileSize = 0;
   TrailerCheck trailer = TrailerCheck::Absent;
+  bool isSigned = false;                 // a certificate table ends the file
+  std::string signer;                    // its signer's name, if it can be read
+  bool signatureCoversPackage = false;   // every item and the trailer lie in the signed range
   std::optional<PackageHeader> header;
   std::optional<SaverDataRecord> record;
   std::vector<InspectedMember> members;

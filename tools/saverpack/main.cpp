@@ -8,6 +8,7 @@
 #include "tools/saverpack/codec.h"
 #include "tools/saverpack/inspect.h"
 #include "tools/saverpack/progress.h"
+#include "tools/saverpack/sign.h"
 
 namespace {
 
@@ -55,11 +56,51 @@ int fail(const std::string& message) {
   return 1;
 }
 
+// Signing options as given; `certificate` empty: do not sign.
+struct SignOptions {
+  std::string certificate, passwordFile, timestampUrl;
+
+  SignSettings settings() const {
+    SignSettings s;
+    s.certificate = pathFromUtf8(certificate);
+    if (!passwordFile.empty()) s.passwordFile = pathFromUtf8(passwordFile);
+    s.timestampUrl = timestampUrl;
+    return s;
+  }
+};
+
+void addSignOptions(CLI::App* cmd, SignOptions& o, const char* certificateOption) {
+  auto* cert = cmd->add_option(certificateOption, o.certificate, "the PKCS#12 certificate (.p12, .pfx) to sign with");
+  if (std::string(certificateOption) == "--cert") cert->required();
+  cmd->add_option("--sign-password-file", o.passwordFile,
+                  std::string("a file holding the certificate's password (else $") + kSignPasswordVariable + ")");
+  cmd->add_option("--timestamp", o.timestampUrl, "an RFC 3161 timestamp server's URL (optional)");
+}
+
+int runSign(const std::string& installer, const std::string& output, const SignOptions& sign) {
+  std::string error;
+  fs::path in = pathFromUtf8(installer);
+  fs::path out = output.empty() ? in : pathFromUtf8(output);
+  if (!signInstaller(in, out, sign.settings(), error)) return fail(error);
+  std::printf("saverpack: signed %s\n", displayPath(out).c_str());
+  return 0;
+}
+
 int runBuild(const std::string& manifest, const std::string& output, const std::string& stub,
-             const std::string& library, bool noLibrary, bool progress) {
+             const std::string& library, bool noLibrary, bool progress, const SignOptions& sign) {
   BuildSettings s;
   s.manifest = pathFromUtf8(manifest);
   s.output = pathFromUtf8(output);
+  // A signed build is written beside the output first: the output appears
+  // only signed.
+  fs::path unsignedPath;
+  if (!sign.certificate.empty()) {
+    std::string name(1, '.');
+    name += s.output.filename().string();
+    name += ".unsigned.tmp";
+    unsignedPath = s.output.parent_path() / name;
+    s.output = unsignedPath;
+  }
   if (!stub.empty()) s.stub = pathFromUtf8(stub);
   if (!library.empty()) s.library = pathFromUtf8(library);
   s.noLibrary = noLibrary;
@@ -74,6 +115,12 @@ int runBuild(const std::string& manifest, const std::string& output, const std::
   std::string error;
   bool ok = buildInstaller(s, report, error);
   bar.finish();
+  if (ok && !unsignedPath.empty()) {
+    ok = signInstaller(unsignedPath, pathFromUtf8(output), sign.settings(), error);
+    std::error_code ec;
+    fs::remove(unsignedPath, ec);
+    if (ok) report.installerSize = regularFileSize(pathFromUtf8(output));
+  }
   if (!ok) return fail(error);
   std::size_t imploded = 0, copies = 0;
   for (const BuiltMember& m : report.members) {
@@ -139,12 +186,21 @@ int main(int argc, char** argv) {
   build->add_flag("--no-library", noLibrary, "store a placeholder as item 1 (the installer has its own decoder)")
       ->excludes(lib);
   build->add_flag("--progress", progress, "show progress even when standard error is not a terminal");
+  SignOptions signOptions;
+  addSignOptions(build, signOptions, "--sign");
   build->footer(kManifestHelp);
+
+  CLI::App* sign = app.add_subcommand("sign", "Sign an installer (Authenticode, through osslsigncode).");
+  sign->add_option("INSTALLER", file, "the installer; signed in place unless --output is given")->required();
+  sign->add_option("-o,--output", output, "write the signed installer here instead");
+  addSignOptions(sign, signOptions, "--cert");
+  sign->footer("An existing signature is replaced. The integrity trailer stays valid.");
 
   CLI::App* inspect = app.add_subcommand(
       "inspect", "Describe and check an installer (exit 1, one line per problem).");
   inspect->footer("Checks every offset and size, decodes every compressed item and imploded member and compares "
-                  "its length,\nverifies the integrity trailer, and applies the installer's own package checks.");
+                  "its length,\nverifies the integrity trailer and shows the signature, and applies the installer's own package "
+                  "checks.");
   inspect->add_option("FILE", file, "the installer")->required();
 
   CLI::App* implode = app.add_subcommand("implode", "Compress a file into the implode format.");
@@ -166,7 +222,8 @@ int main(int argc, char** argv) {
     int rc = app.exit(e);
     return rc == 0 ? 0 : 2;
   }
-  if (*build) return runBuild(manifest, output, stub, library, noLibrary, progress);
+  if (*build) return runBuild(manifest, output, stub, library, noLibrary, progress, signOptions);
+  if (*sign) return runSign(file, output, signOptions);
   if (*inspect) return runInspect(file);
   if (*implode) return runImplode(in, out, mode, dict, progress);
   return runExplode(in, out);

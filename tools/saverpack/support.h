@@ -103,4 +103,11 @@ std::filesystem::path executablePath();
 // True when standard error is a terminal (progress is shown only there).
 bool stderrIsTerminal();
 
+// Runs a program found on the PATH with these arguments (args[0] is its
+// name) and waits for it; its standard output is discarded, its errors go to
+// ours.  Returns its exit code, or -1 when it could not be started.
+int runProgram(const std::vector<std::string>& args);
+// An environment variable's value; std::nullopt when it is not set.
+std::optional<std::string> environmentValue(const char* name);
+
 }  // namespace saverpack
