@@ -101,17 +101,34 @@ void drift(HWND window, SaverView& view) {
   InvalidateRect(window, &both, FALSE);
 }
 
+// A memory device context with one bitmap selected into it for its life.
+class MemoryDc {
+public:
+  MemoryDc(HDC like, HGDIOBJ bitmap) : dc_(CreateCompatibleDC(like)) {
+    if (dc_) old_ = SelectObject(dc_, bitmap);
+  }
+  ~MemoryDc() {
+    if (!dc_) return;
+    SelectObject(dc_, old_);
+    DeleteDC(dc_);
+  }
+  MemoryDc(const MemoryDc&) = delete;
+  MemoryDc& operator=(const MemoryDc&) = delete;
+  HDC get() const { return dc_; }
+
+private:
+  HDC dc_;
+  HGDIOBJ old_ = nullptr;
+};
+
 void drawContent(HDC dc, const SaverView& view, const RECT& area) {
   FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   if (view.picture) {
-    HDC source = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(source, view.picture.get());
+    MemoryDc source(dc, view.picture.get());
     SetStretchBltMode(dc, HALFTONE);
     SetBrushOrgEx(dc, 0, 0, nullptr);
     StretchBlt(dc, view.box.left, view.box.top, view.box.right - view.box.left, view.box.bottom - view.box.top,
-               source, 0, 0, view.pictureSize.cx, view.pictureSize.cy, SRCCOPY);
-    SelectObject(source, old);
-    DeleteDC(source);
+               source.get(), 0, 0, view.pictureSize.cx, view.pictureSize.cy, SRCCOPY);
     return;
   }
   RECT box = view.box;
@@ -127,19 +144,16 @@ void paint(HWND window, const SaverView& view) {
   HDC dc = BeginPaint(window, &ps);
   const RECT& dirty = ps.rcPaint;
   int w = dirty.right - dirty.left, h = dirty.bottom - dirty.top;
-  HDC buffer = w > 0 && h > 0 ? CreateCompatibleDC(dc) : nullptr;
-  UniqueGdiObject bitmap(buffer ? CreateCompatibleBitmap(dc, w, h) : nullptr);
-  if (buffer && bitmap) {
-    HGDIOBJ old = SelectObject(buffer, bitmap.get());
-    SetViewportOrgEx(buffer, -dirty.left, -dirty.top, nullptr);
-    drawContent(buffer, view, dirty);
-    SetViewportOrgEx(buffer, 0, 0, nullptr);
-    BitBlt(dc, dirty.left, dirty.top, w, h, buffer, 0, 0, SRCCOPY);
-    SelectObject(buffer, old);
+  UniqueGdiObject bitmap(w > 0 && h > 0 ? CreateCompatibleBitmap(dc, w, h) : nullptr);
+  MemoryDc buffer(dc, bitmap.get());
+  if (bitmap && buffer.get()) {
+    SetViewportOrgEx(buffer.get(), -dirty.left, -dirty.top, nullptr);
+    drawContent(buffer.get(), view, dirty);
+    SetViewportOrgEx(buffer.get(), 0, 0, nullptr);
+    BitBlt(dc, dirty.left, dirty.top, w, h, buffer.get(), 0, 0, SRCCOPY);
   } else {
     drawContent(dc, view, dirty);
   }
-  if (buffer) DeleteDC(buffer);
   EndPaint(window, &ps);
 }
 
