@@ -12,9 +12,11 @@ file(GLOB NATIVE_TESTS CONFIGURE_DEPENDS tests/native/*.cpp tests/native/support
 if(NATIVE_TESTS)
   add_executable(native_tests ${NATIVE_TESTS})
   target_link_libraries(native_tests PRIVATE native_support implode GTest::gtest_main)
-  if(TARGET saverpack_lib)
-    target_link_libraries(native_tests PRIVATE saverpack_lib)
-  endif()
+  foreach(tool saverpack_lib sample_saver_rules)
+    if(TARGET ${tool})
+      target_link_libraries(native_tests PRIVATE ${tool})
+    endif()
+  endforeach()
   target_compile_definitions(native_tests PRIVATE TEST_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures"
                              SOURCE_ROOT_DIR="${CMAKE_SOURCE_DIR}")
   # The fuzz harnesses, for the replay of their corpora (fuzz_corpus_test.cpp).

@@ -36,3 +36,24 @@ if(SAVERPACK_SOURCES)
     target_link_options(saverpack PRIVATE -static -s)
   endif()
 endif()
+
+# The sample screen saver: its portable rules (tested natively) and, in the
+# Windows builds, the program the sample installer carries as its saver.
+file(GLOB SAMPLE_SAVER_SOURCES CONFIGURE_DEPENDS tools/sample-saver/*.cpp)
+set(SAMPLE_SAVER_WIN32_SOURCES ${SAMPLE_SAVER_SOURCES})
+list(FILTER SAMPLE_SAVER_SOURCES EXCLUDE REGEX "_win32\\.cpp$")
+list(FILTER SAMPLE_SAVER_WIN32_SOURCES INCLUDE REGEX "_win32\\.cpp$")
+if(SAMPLE_SAVER_SOURCES)
+  add_library(sample_saver_rules STATIC ${SAMPLE_SAVER_SOURCES})
+  target_link_libraries(sample_saver_rules PUBLIC portable)
+  if(WIN32)
+    target_compile_options(sample_saver_rules PRIVATE ${SIZE_FLAGS})
+    add_executable(sample_saver WIN32 ${SAMPLE_SAVER_WIN32_SOURCES} tools/sample-saver/sample_saver.rc)
+    target_compile_options(sample_saver PRIVATE ${SIZE_FLAGS})
+    target_link_libraries(sample_saver PRIVATE sample_saver_rules shell32 advapi32 gdi32 user32 kernel32)
+    # No time stamp in the image: the sample is the same bytes on every build.
+    target_link_options(sample_saver PRIVATE -static -s -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat
+                        -Wl,--no-insert-timestamp)
+    set_target_properties(sample_saver PROPERTIES OUTPUT_NAME sample-saver)
+  endif()
+endif()

@@ -24,6 +24,9 @@ if(WIN_TEST_SOURCES)
   add_executable(win_tests ${WIN_TEST_SOURCES} resources/installer.rc)
   target_link_libraries(win_tests PRIVATE installer_core implode gtest_main)
   target_link_options(win_tests PRIVATE -static)
+  if(TARGET sample_saver)
+    add_dependencies(win_tests sample_saver)  # installed and run by the tests
+  endif()
   target_compile_definitions(win_tests PRIVATE
     TEST_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures"
     TEST_BINARY_DIR="${CMAKE_BINARY_DIR}")

@@ -1,0 +1,366 @@
+// The sample screen saver program, installed by a real installer: shown full
+// screen and ended as a screen saver is, then removed through the command
+// its uninstall entry registers, with a second saver beside it untouched.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/win/support/folder_fixture.h"
+#include "tests/win/support/installer_harness.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr char kSaver[] = "Round Trip Saver";
+constexpr char kNeighbour[] = "Neighbour Saver";
+constexpr char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+constexpr char kPendingValue[] = "PendingFileRenameOperations";
+
+// The program's exit codes (tools/sample-saver/saver_win32.h).
+constexpr int kNotInstalled = 3;
+constexpr int kDeclined = 4;
+constexpr int kNoWindow = 6;
+
+const Bytes& saverProgram() {
+  static const Bytes bytes = winfs::readFile(winfs::hostPath(TEST_BINARY_DIR "/sample-saver.exe"));
+  return bytes;
+}
+
+std::string program(const std::string& saver) { return e2e::systemFolder() + saver + ".scr"; }
+std::string folder(const std::string& saver) { return e2e::commonFolder() + saver + "\\"; }
+
+std::vector<std::string> readMultiString(HKEY root, const char* key, const char* value) {
+  UniqueRegKey k;
+  std::vector<std::string> strings;
+  if (RegOpenKeyExA(root, key, 0, KEY_READ, k.put()) != ERROR_SUCCESS) return strings;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(k.get(), value, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_MULTI_SZ)
+    return strings;
+  std::string data(size, '\0');
+  RegQueryValueExA(k.get(), value, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+  for (std::size_t at = 0; at < data.size();) {
+    std::size_t end = data.find('\0', at);
+    if (end == std::string::npos) end = data.size();
+    strings.push_back(data.substr(at, end - at));  // empty strings included: they are rename targets
+    at = end + 1;
+  }
+  while (!strings.empty() && strings.back().empty()) strings.pop_back();
+  return strings;
+}
+
+// Whether the file is scheduled for deletion at the next start: a pair of
+// "\??\<path>" and an empty target.
+bool scheduledForDeletion(const std::string& path) {
+  std::vector<std::string> pending = readMultiString(HKEY_LOCAL_MACHINE, kSessionManager, kPendingValue);
+  for (std::size_t i = 0; i + 1 < pending.size(); i += 2)
+    if (lstrcmpiA(pending[i].c_str(), ("\\??\\" + path).c_str()) == 0 && pending[i + 1].empty()) return true;
+  return pending.size() % 2 == 1 && lstrcmpiA(pending.back().c_str(), ("\\??\\" + path).c_str()) == 0;
+}
+
+// Drops the test's own pending deletions, so that the prefix's next start
+// does not delete a later test's file.
+void forgetPendingDeletions() {
+  UniqueRegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ | KEY_WRITE, key.put()) != ERROR_SUCCESS) return;
+  std::vector<std::string> pending = readMultiString(HKEY_LOCAL_MACHINE, kSessionManager, kPendingValue);
+  std::string kept;
+  for (std::size_t i = 0; i + 1 < pending.size(); i += 2)
+    if (pending[i].find("Saver.scr") == std::string::npos) {
+      kept.append(pending[i]).push_back('\0');
+      kept.append(pending[i + 1]).push_back('\0');
+    }
+  if (kept.empty()) {
+    RegDeleteValueA(key.get(), kPendingValue);
+  } else {
+    kept.push_back('\0');
+    RegSetValueExA(key.get(), kPendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
+                   static_cast<DWORD>(kept.size()));
+  }
+}
+
+struct Started {
+  PROCESS_INFORMATION info{};
+  UniqueKernelHandle process, thread;
+};
+
+// Starts a command line as Windows starts an uninstall entry's command:
+// CreateProcess with no separate program name, path unquoted.
+bool startCommand(std::string commandLine, Started& started) {
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &started.info))
+    return false;
+  started.process.reset(started.info.hProcess);
+  started.thread.reset(started.info.hThread);
+  return true;
+}
+
+int waitForExit(const Started& started, DWORD timeoutMs = 30000) {
+  if (WaitForSingleObject(started.process.get(), timeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(started.process.get(), 0xDEAD);
+    return -1;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(started.process.get(), &code);
+  return static_cast<int>(code);
+}
+
+struct WindowSearch {
+  DWORD processId;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK collectWindow(HWND window, LPARAM lParam) {
+  auto* search = reinterpret_cast<WindowSearch*>(lParam);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == search->processId && IsWindowVisible(window)) search->windows.push_back(window);
+  return TRUE;
+}
+
+std::vector<HWND> visibleWindowsOf(DWORD processId) {
+  WindowSearch search{processId, {}};
+  EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&search));
+  return search.windows;
+}
+
+class SampleSaverTest : public FolderFixture {
+protected:
+  void SetUp() override {
+    FolderFixture::SetUp();
+    ASSERT_GT(saverProgram().size(), 1000u) << "build the sample_saver target";
+    removeAll();
+  }
+  void TearDown() override {
+    removeAll();
+    forgetPendingDeletions();
+    FolderFixture::TearDown();
+  }
+  static void removeAll() {
+    for (const char* saver : {kSaver, kNeighbour}) e2e::removeSaver(saver, std::string(saver) + ".scr");
+  }
+
+  // Installs a saver quietly with the sample program as its item 6 and a
+  // picture in its data file.
+  void install(const std::string& saver) {
+    DataFileBuilder data;
+    data.add("picture.jpg", winfs::readFile(winfs::hostPath(TEST_FIXTURES_DIR "/previews/preview.jpg")))
+        .add("scene.txt", Bytes{'b', 'l', 'u', 'e'});
+    PackageBuilder b;
+    b.mode(2).saverName(saver).item(6, saver + ".scr", 2, saverProgram()).dataFile(data);
+    std::string setup = rootDir() + saver + " Setup.exe";
+    ASSERT_TRUE(winfs::writeFile(setup, e2e::buildInstaller(b)));
+    e2e::RunOptions options;
+    options.args = {"/q"};
+    e2e::RunResult run = e2e::runInstaller(setup, options);
+    ASSERT_EQ(run.exitCode, 0);
+    ASSERT_TRUE(run.dialogs.empty()) << run.dialogs[0].text;
+    ASSERT_TRUE(winfs::exists(folder(saver) + "saver.dat"));
+    ASSERT_EQ(winfs::fileSize(program(saver)), static_cast<std::int64_t>(saverProgram().size()));
+  }
+
+  // The registered command, run as Windows runs it, with the question skipped.
+  int runUninstallString(const std::string& saver) {
+    std::string command = e2e::uninstallValue(saver, "UninstallString");
+    EXPECT_EQ(command, program(saver) + " /u");
+    Started started;
+    if (!startCommand(command + " /q", started)) return -2;
+    return waitForExit(started);
+  }
+
+  void expectInstalled(const std::string& saver) {
+    EXPECT_TRUE(winfs::exists(folder(saver) + "saver.dat")) << saver;
+    EXPECT_TRUE(winfs::exists(folder(saver) + "picture.jpg")) << saver;
+    EXPECT_TRUE(winfs::exists(program(saver))) << saver;
+    EXPECT_FALSE(scheduledForDeletion(program(saver))) << saver;
+    EXPECT_TRUE(e2e::uninstallEntryExists(saver)) << saver;
+  }
+
+  void expectRemoved(const std::string& saver) {
+    EXPECT_FALSE(winfs::exists(folder(saver))) << saver;
+    EXPECT_FALSE(e2e::uninstallEntryExists(saver, HKEY_LOCAL_MACHINE)) << saver;
+    EXPECT_FALSE(e2e::uninstallEntryExists(saver, HKEY_CURRENT_USER)) << saver;
+    // A running program cannot always delete its own file: then it is
+    // scheduled for the next start.
+    EXPECT_TRUE(!winfs::exists(program(saver)) || scheduledForDeletion(program(saver))) << saver;
+  }
+
+  e2e::FlashStandIn flash_;  // a quiet install needs a player
+};
+
+
+TEST_F(SampleSaverTest, FullScreenUntilTheMouseReallyMovesOrAKeyIsPressed) {
+  install(kSaver);
+  // Twice: once ended by the mouse, once by a key.
+  for (bool byKey : {false, true}) {
+    SCOPED_TRACE(byKey ? "key" : "mouse");
+    Started saver;
+    std::string command = "\"";
+    command.append(program(kSaver)).append("\" /s");
+    ASSERT_TRUE(startCommand(command, saver));
+    // Idle means: the window is made and the program waits for input.
+    ASSERT_EQ(WaitForInputIdle(saver.process.get(), 30000), 0u);
+    std::vector<HWND> windows = visibleWindowsOf(saver.info.dwProcessId);
+    ASSERT_EQ(windows.size(), 1u);
+    HWND window = windows[0];
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    EXPECT_EQ(rect.left, 0);
+    EXPECT_EQ(rect.top, 0);
+    EXPECT_EQ(rect.right, GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_EQ(rect.bottom, GetSystemMetrics(SM_CYSCREEN));
+    EXPECT_TRUE(GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    if (!byKey) e2e::screenshot("sample_saver_full_screen.png");
+
+    if (byKey) {
+      PostMessageA(window, WM_KEYDOWN, VK_SPACE, 1);
+    } else {
+      // Sent, not posted: each has been handled when the call returns.  The
+      // first position is where the pointer is, as a real first move would be.
+      POINT at{};
+      GetCursorPos(&at);
+      auto moveTo = [&](int x, int y) {
+        SendMessageA(window, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
+      };
+      moveTo(at.x, at.y);
+      moveTo(at.x + 3, at.y - 2);  // a jitter of a few pixels is ignored
+      EXPECT_TRUE(IsWindow(window));
+      moveTo(at.x + 40, at.y);
+    }
+    EXPECT_EQ(waitForExit(saver, 10000), 0);
+  }
+}
+
+// Waits until the program waits for input, handling this thread's messages
+// meanwhile (its windows may be children of ours).
+bool waitForIdlePumping(HANDLE process, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (WaitForInputIdle(process, 0) == WAIT_TIMEOUT) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  }
+  return true;
+}
+
+TEST_F(SampleSaverTest, PreviewLivesInTheGivenWindowAndEndsWithIt) {
+  install(kSaver);
+  UniqueWindow parent(CreateWindowExA(0, "STATIC", "display settings", WS_POPUP | WS_VISIBLE, 0, 0, 152, 112,
+                                      nullptr, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(parent);
+  Started saver;
+  std::string command = "\"";
+  command.append(program(kSaver)).append("\" /p ").append(std::to_string(reinterpret_cast<std::uintptr_t>(parent.get())));
+  ASSERT_TRUE(startCommand(command, saver));
+  ASSERT_TRUE(waitForIdlePumping(saver.process.get(), 30000));
+  HWND child = GetWindow(parent.get(), GW_CHILD);
+  ASSERT_TRUE(child);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(child, &owner);
+  EXPECT_EQ(owner, saver.info.dwProcessId);
+  RECT rect{};
+  GetClientRect(child, &rect);
+  EXPECT_EQ(rect.right, 152);
+  EXPECT_EQ(rect.bottom, 112);
+  EXPECT_TRUE(visibleWindowsOf(saver.info.dwProcessId).empty());  // no window of its own
+  parent.reset();
+  EXPECT_EQ(waitForExit(saver, 10000), 0);
+
+  // A window that does not exist: it says so and ends.
+  Started orphan;
+  command = "\"";
+  command.append(program(kSaver)).append("\" /p 123456789");
+  ASSERT_TRUE(startCommand(command, orphan));
+  EXPECT_EQ(waitForExit(orphan, 10000), kNoWindow);
+}
+
+TEST_F(SampleSaverTest, SettingsBoxNamesThePictureFolder) {
+  install(kSaver);
+  e2e::RunOptions settings;
+  settings.args = {"/c:0"};  // 0 is no window: a mistake, said as such
+  e2e::RunResult run = e2e::runInstaller(program(kSaver), settings);
+  EXPECT_EQ(run.exitCode, 2);
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  EXPECT_NE(run.dialogs[0].text.find("/u [/q]"), std::string::npos) << run.dialogs[0].text;
+
+  settings.args = {"/c"};
+  run = e2e::runInstaller(program(kSaver), settings);
+  EXPECT_EQ(run.exitCode, 0);
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  EXPECT_EQ(run.dialogs[0].title, std::string(kSaver) + " Settings");
+  EXPECT_NE(run.dialogs[0].text.find(folder(kSaver)), std::string::npos) << run.dialogs[0].text;
+  expectInstalled(kSaver);
+}
+
+TEST_F(SampleSaverTest, UninstallStringRemovesItsOwnInstallationOnly) {
+  install(kSaver);
+  install(kNeighbour);
+  EXPECT_EQ(runUninstallString(kSaver), 0);
+  expectRemoved(kSaver);
+  expectInstalled(kNeighbour);
+  // The folder all savers share stays for the others.
+  EXPECT_TRUE(winfs::isFolder(e2e::commonFolder()));
+}
+
+TEST_F(SampleSaverTest, QuestionAnsweredNoRemovesNothingAndYesRemovesAll) {
+  install(kSaver);
+  e2e::RunOptions no;
+  no.args = {"/u"};
+  no.answer = ui::answerWithFirstOf({IDNO});
+  e2e::RunResult run = e2e::runInstaller(program(kSaver), no);
+  EXPECT_EQ(run.exitCode, kDeclined);
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  EXPECT_EQ(run.dialogs[0].text, std::string("Remove ") + kSaver + " and all of its files from this computer?");
+  expectInstalled(kSaver);
+
+  e2e::RunOptions yes = no;
+  yes.answer = ui::answerWithFirstOf({IDYES, IDOK});
+  run = e2e::runInstaller(program(kSaver), yes);
+  EXPECT_EQ(run.exitCode, 0);
+  ASSERT_EQ(run.dialogs.size(), 2u);
+  EXPECT_EQ(run.dialogs[1].text.rfind(std::string(kSaver) + " was removed.", 0), 0u) << run.dialogs[1].text;
+  expectRemoved(kSaver);
+}
+
+TEST_F(SampleSaverTest, RefusesWhatTheInstallerDidNotMake) {
+  // A folder of the saver's name without the installer's saver.dat.
+  const std::string stray = "Stray Saver";
+  ASSERT_TRUE(winfs::writeFile(folder(stray) + "keep.txt", "not a saver's file"));
+  std::string copy = rootDir() + stray + ".scr";
+  ASSERT_TRUE(winfs::writeFile(copy, saverProgram()));
+  e2e::RunOptions quiet;
+  quiet.args = {"/u", "/q"};
+  EXPECT_EQ(e2e::runInstaller(copy, quiet).exitCode, kNotInstalled);
+  EXPECT_EQ(winfs::readText(folder(stray) + "keep.txt"), "not a saver's file");
+  winfs::removeTree(folder(stray));
+
+  // Names that would not stay inside the common folder, or are no name.
+  for (const std::string file : {"trailing .scr", "..scr", "sample-saver.exe"}) {
+    SCOPED_TRACE(file);
+    std::string path = rootDir() + file;
+    ASSERT_TRUE(winfs::writeFile(path, saverProgram()));
+    EXPECT_EQ(e2e::runInstaller(path, quiet).exitCode, kNotInstalled);
+  }
+  EXPECT_TRUE(winfs::isFolder(e2e::commonFolder()));
+}
+
+TEST_F(SampleSaverTest, EntryOfAnotherProductWithTheSameNameStays) {
+  install(kSaver);
+  const std::string key = std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + kSaver;
+  UniqueRegKey foreign;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, foreign.put(), nullptr),
+            ERROR_SUCCESS);
+  const char command[] = "C:\\Program Files\\Other\\remove.exe /u";
+  RegSetValueExA(foreign.get(), "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command), sizeof(command));
+  foreign.reset();
+
+  EXPECT_EQ(runUninstallString(kSaver), 0);
+  EXPECT_FALSE(winfs::exists(folder(kSaver)));
+  EXPECT_FALSE(e2e::uninstallEntryExists(kSaver, HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(e2e::uninstallValue(kSaver, "UninstallString", HKEY_CURRENT_USER), command);
+}
+
+}  // namespace

@@ -1,0 +1,268 @@
+// "/u": removes what the installer installed for this saver, and nothing
+// else: the saver's folder (common application data + "Brindlefax\" +
+// name), the uninstall entry of that name (machine, then user), and the
+// program itself from the system folder (and from the native system folder
+// on 64-bit Windows).
+//
+// Order matters for a second try: the folder goes first, and if any of it
+// cannot be removed (a file in use) the run stops there, so the entry and
+// the program stay and the user can run the uninstall again.  The program
+// cannot delete its own running file on Windows: that copy is handed to
+// MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT (NT and later, with write
+// access to the Session Manager key); where that is refused, the message
+// names the file left for the user to delete.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "system/handles_win32.h"
+#include "tools/sample-saver/saver_rules.h"
+#include "tools/sample-saver/saver_win32.h"
+
+namespace {
+
+std::wstring withoutTrailingSlash(std::wstring path) {
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+std::wstring displayNameOf(const std::wstring& name) {
+  std::wstring lower;
+  for (wchar_t c : name) lower += (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+  return lower.find(L"saver") != std::wstring::npos ? name : name + L" Screen Saver";
+}
+
+std::wstring errorText(DWORD code) {
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring result = text ? text : L"";
+  if (text) LocalFree(text);
+  while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' || result.back() == L' ')) result.pop_back();
+  return result + L" (" + std::to_wstring(code) + L")";
+}
+
+// The first failure of a tree removal: its path and code.
+struct Failure {
+  std::wstring path;
+  DWORD code = 0;
+  explicit operator bool() const { return code != 0; }
+};
+
+// Deletes a file, clearing a read-only attribute first (DeleteFile refuses
+// read-only files).
+DWORD deleteFileForced(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (DeleteFileW(path.c_str())) return 0;
+  DWORD code = GetLastError();
+  return code == ERROR_FILE_NOT_FOUND ? 0 : code;
+}
+
+// Deletes folder (ending with '\') and everything in it, going on past what
+// cannot be deleted.  A linked folder (junction or symbolic link) inside is
+// removed as a link: what it points to lies outside the saver's folder.
+void deleteTree(const std::wstring& folder, Failure& first) {
+  WIN32_FIND_DATAW found;
+  UniqueFind find(FindFirstFileW((folder + L"*").c_str(), &found));
+  if (find) {
+    do {
+      std::wstring entry = found.cFileName;
+      if (entry == L"." || entry == L"..") continue;
+      std::wstring path = folder + entry;
+      DWORD code = 0;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+          code = RemoveDirectoryW(path.c_str()) ? 0 : GetLastError();
+        } else {
+          deleteTree(path + L"\\", first);
+          continue;
+        }
+      } else {
+        code = deleteFileForced(path);
+      }
+      if (code && !first) first = Failure{path, code};
+    } while (FindNextFileW(find.get(), &found));
+  }
+  std::wstring self = withoutTrailingSlash(folder);
+  DWORD attributes = GetFileAttributesW(self.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesW(self.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!RemoveDirectoryW(self.c_str()) && !first) first = Failure{self, GetLastError()};
+}
+
+enum class FolderCheck { Absent, Saver, NotASaverFolder };
+
+// Only a real folder that holds the installer's "saver.dat" is taken for
+// the saver's folder; a file, a link or a folder without it is not ours.
+FolderCheck checkFolder(const std::wstring& folder) {
+  DWORD attributes = GetFileAttributesW(withoutTrailingSlash(folder).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FolderCheck::Absent;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return FolderCheck::NotASaverFolder;
+  DWORD marker = GetFileAttributesW((folder + L"saver.dat").c_str());
+  if (marker == INVALID_FILE_ATTRIBUTES || (marker & FILE_ATTRIBUTE_DIRECTORY)) return FolderCheck::NotASaverFolder;
+  return FolderCheck::Saver;
+}
+
+std::wstring readString(HKEY key, const wchar_t* value) {
+  wchar_t buffer[1024] = {};
+  DWORD type = 0, size = sizeof(buffer) - sizeof(wchar_t);
+  if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ))
+    return {};
+  return buffer;
+}
+
+enum class EntryResult { Absent, Removed, NotOurs, Failed };
+
+// Removes the entry under one root, but only when it is the one the
+// installer wrote for this saver.
+EntryResult removeEntry(HKEY root, const std::wstring& name) {
+  std::wstring path = uninstallKeyPath(name);
+  UniqueRegKey key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return EntryResult::Absent;
+  if (!isOwnUninstallString(readString(key.get(), L"UninstallString"), name)) return EntryResult::NotOurs;
+  key.reset();
+  return RegDeleteKeyW(root, path.c_str()) == ERROR_SUCCESS ? EntryResult::Removed : EntryResult::Failed;
+}
+
+bool isWow64() {
+  using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  auto query = kernel ? reinterpret_cast<IsWow64ProcessFn>(
+                            reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")))
+                      : nullptr;
+  BOOL wow = FALSE;
+  return query && query(GetCurrentProcess(), &wow) && wow;
+}
+
+// The installed copies of the program: the system folder, and on 64-bit
+// Windows (seen from this 32-bit program) the native system folder too.
+std::vector<std::wstring> programCopies(const std::wstring& name) {
+  std::vector<std::wstring> copies;
+  wchar_t folder[MAX_PATH + 1] = {};
+  UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) copies.push_back(withoutTrailingSlash(folder) + L"\\" + name + L".scr");
+  length = GetWindowsDirectoryW(folder, MAX_PATH);
+  if (isWow64() && length > 0 && length < MAX_PATH)
+    copies.push_back(withoutTrailingSlash(folder) + L"\\Sysnative\\" + name + L".scr");
+  return copies;
+}
+
+// What happened to the program's copies, for the closing message.
+struct ProgramOutcome {
+  std::vector<std::wstring> atRestart;  // scheduled for deletion at the next start
+  std::vector<std::wstring> left;       // could be neither deleted nor scheduled
+};
+
+void removeProgram(const std::wstring& path, ProgramOutcome& outcome) {
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  if (deleteFileForced(path) == 0) return;
+  // Usually this very program, still running from that file.
+  if (MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) outcome.atRestart.push_back(path);
+  else outcome.left.push_back(path);
+}
+
+// Whether this process runs without the administrator rights it has been
+// given (Windows Vista and later, with user account control).  False where
+// the question does not exist (older Windows): the removal just tries.
+bool runsWithoutElevation() {
+  UniqueKernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size)) return false;
+  return elevation.TokenIsElevated == 0;
+}
+
+// The system folder, the machine's uninstall list and the folder the
+// elevated installer wrote can only be changed with administrator rights:
+// the program starts itself again elevated (the question was answered
+// already, so with "/q") and reports what that run returns.
+int rerunElevated(const SaverContext& context) {
+  SHELLEXECUTEINFOW run{};
+  run.cbSize = sizeof(run);
+  run.fMask = SEE_MASK_NOCLOSEPROCESS;
+  run.lpVerb = L"runas";
+  run.lpFile = context.programPath.c_str();
+  run.lpParameters = L"/u /q";
+  run.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&run) || !run.hProcess)
+    return GetLastError() == ERROR_CANCELLED ? errSaverDeclined : errSaverRemoveFailed;
+  UniqueKernelHandle process(run.hProcess);
+  WaitForSingleObject(process.get(), INFINITE);
+  DWORD code = errSaverRemoveFailed;
+  GetExitCodeProcess(process.get(), &code);
+  return static_cast<int>(code);
+}
+
+void tell(bool quiet, const std::wstring& title, const std::wstring& text, UINT icon) {
+  if (!quiet) MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_OK | icon);
+}
+
+}  // namespace
+
+int runUninstall(const SaverContext& context, bool quiet) {
+  const std::wstring title = L"Uninstall";
+  if (!isSafeSaverName(context.name) || context.folder.empty()) {
+    tell(quiet, title,
+         L"This program is not an installed screen saver (its file is \"" + context.programPath +
+             L"\"), so there is nothing to uninstall.",
+         MB_ICONERROR);
+    return errSaverNotInstalled;
+  }
+  const std::wstring display = displayNameOf(context.name);
+  FolderCheck folder = checkFolder(context.folder);
+  if (folder == FolderCheck::NotASaverFolder) {
+    tell(quiet, title,
+         L"\"" + context.folder + L"\" does not look like the folder of " + display +
+             L" (it holds no saver.dat), so nothing was removed.",
+         MB_ICONERROR);
+    return errSaverNotInstalled;
+  }
+  if (!quiet && MessageBoxW(nullptr,
+                            (L"Remove " + display + L" and all of its files from this computer?").c_str(),
+                            title.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
+    return errSaverDeclined;
+  if (runsWithoutElevation()) {
+    int code = rerunElevated(context);
+    if (code == 0) tell(quiet, title, display + L" was removed.", MB_ICONINFORMATION);
+    else if (code != errSaverDeclined)
+      tell(quiet, title, display + L" could not be removed completely (code " + std::to_wstring(code) + L").",
+           MB_ICONWARNING);
+    return code;
+  }
+
+  if (folder == FolderCheck::Saver) {
+    Failure failure;
+    deleteTree(context.folder, failure);
+    if (failure) {
+      tell(quiet, title,
+           L"\"" + failure.path + L"\" could not be removed: " + errorText(failure.code) +
+               L".\r\n\r\nClose any program that uses it and run the uninstall again.",
+           MB_ICONERROR);
+      return errSaverRemoveFailed;
+    }
+  }
+
+  bool entryFailed = false;
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+    if (removeEntry(root, context.name) == EntryResult::Failed) entryFailed = true;
+
+  ProgramOutcome program;
+  for (const std::wstring& copy : programCopies(context.name)) removeProgram(copy, program);
+
+  std::wstring text = display + L" was removed.";
+  for (const std::wstring& path : program.atRestart)
+    text += L"\r\n\r\n\"" + path + L"\" is in use and will be deleted when Windows restarts.";
+  for (const std::wstring& path : program.left)
+    text += L"\r\n\r\n\"" + path + L"\" could not be deleted; delete it when the screen saver is not running.";
+  if (entryFailed) text += L"\r\n\r\nIts entry in the list of installed programs could not be removed.";
+  bool complete = program.left.empty() && !entryFailed;
+  tell(quiet, title, text, complete ? MB_ICONINFORMATION : MB_ICONWARNING);
+  return complete ? 0 : errSaverRemoveFailed;
+}
