@@ -42,7 +42,9 @@ ErrorCode SaverFiles::extractInstallItems(const std::string& packagePath, bool h
   // The data file lands in the work folder and its table and member headers
   // are checked as a whole before any of the saver's files is written: a
   // damaged one then leaves nothing behind.
-  ErrorCode result = extractItem(package, kDataFileItem, false, ui_);
+  std::vector<std::string> created;
+  ErrorCode result = extractItem(package, kDataFileItem, false, ui_, &created);
+  noteCreated(created);
   if (result == errOk) result = checkDataFile();
   for (int index = hasReadMe ? 5 : 6; index <= 10 && result == errOk && !ui_.cancelRequested(); ++index) {
     if (index == kDataFileItem) {  // already written: only its progress step
@@ -50,12 +52,16 @@ ErrorCode SaverFiles::extractInstallItems(const std::string& packagePath, bool h
       ui_.stepProgress();
       continue;
     }
-    std::vector<std::string> created;
+    created.clear();
     result = extractItem(package, index, true, ui_, &created);
-    for (std::string& path : created)
-      if (!insideOwnFolders(path)) createdElsewhere_.push_back(std::move(path));
+    noteCreated(created);
   }
   return result;
+}
+
+void SaverFiles::noteCreated(std::vector<std::string>& created) {
+  for (std::string& path : created)
+    if (!insideOwnFolders(path)) createdElsewhere_.push_back(std::move(path));
 }
 
 ErrorCode SaverFiles::checkDataFile() {

@@ -46,6 +46,7 @@ public:
 private:
   ErrorCode checkTable(std::uint64_t dataFileSize);
   ErrorCode checkDataFile();
+  void noteCreated(std::vector<std::string>& created);
   ErrorCode writeMember(const std::string& path, const MemberHeader& member);
 
   InstallUi& ui_;
