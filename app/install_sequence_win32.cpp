@@ -4,8 +4,12 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstring>
+#include <stdexcept>
+
 #include "base/application_win32.h"
 #include "base/diagnostic_trace.h"
+#include "app/desktop_open_win32.h"
 #include "app/installer_form_win32.h"
 #include "base/messages.h"
 #include "app/preparing_window_win32.h"
@@ -26,24 +30,71 @@ namespace {
 
 bool goingOn(const ProcessState& s, ErrorCode result) { return result == errOk && !s.cancelRequested; }
 
+// Tests name an install step in this variable to make it raise, proving that
+// a failure escaping a step still ends as a failed install.  Raising is all
+// it can do; nothing is skipped or written differently.
+void raiseIfTestAsks(const char* step) {
+  char wanted[64] = {};
+  DWORD n = GetEnvironmentVariableA("BRINDLEFAX_TEST_RAISE_IN", wanted, sizeof wanted);
+  if (n > 0 && n < sizeof wanted && std::strcmp(wanted, step) == 0) throw std::runtime_error(step);
+}
+
+// `isInstalling` for the length of one install, also when it ends by an
+// exception: left set, the window could never be closed again.
+class InstallingFlag {
+public:
+  InstallingFlag() : saved_(processState().isInstalling) { processState().isInstalling = true; }
+  ~InstallingFlag() { processState().isInstalling = saved_; }
+  InstallingFlag(const InstallingFlag&) = delete;
+  InstallingFlag& operator=(const InstallingFlag&) = delete;
+
+private:
+  bool saved_;
+};
+
 }  // namespace
 
 void TInstallerForm::installBtnClick() {
   ProcessState& s = processState();
   if (s.isInstalling) return;
-  s.isInstalling = true;
   bool closeAfterwards = true;
-  s.cancelRequested = false;
-  ErrorCode result = installScreenSaver();
-  if (!s.cancelRequested && result == errOk) promptOpenControlPanel();
-  if (result != errOk) closeAfterwards = false;
-  s.isInstalling = false;
+  {
+    InstallingFlag installing;
+    s.cancelRequested = false;
+    ErrorCode result = installScreenSaver();
+    if (!s.cancelRequested && result == errOk) promptOpenControlPanel();
+    if (result != errOk) closeAfterwards = false;
+  }
   if (closeAfterwards) closeAndTerminate();
 }
 
 ErrorCode TInstallerForm::installScreenSaver() {
   ProcessState& s = processState();
   BusyCursor cursor;
+  ErrorCode result = errOk;
+  try {
+    result = runInstallSteps();
+  } catch (const std::exception&) {
+    // A step raised instead of returning a code: a failed install like any
+    // other, cleaned up below.
+    result = errUnspecified;
+    if (saverFiles_) saverFiles_->releaseDataFile();
+  }
+  deleteFileForced(s.paths.dataFilePath);
+  if (result != errOk && result != errUserAbort) removeInstalledFiles();
+  if (!s.cancelRequested) {
+    setupFormForInstallationComplete(result);
+  } else {
+    showStatus(loadText(IDS_STATUS_ABORTED_CLEANUP));
+    if (result != errUserAbort) removeInstalledFiles();
+    resetFormAfterAbort();
+  }
+  traceEvent("install end", {std::to_string(result)});
+  return result;
+}
+
+ErrorCode TInstallerForm::runInstallSteps() {
+  ProcessState& s = processState();
   ErrorCode result = errOk;
   setupInstallerFormForInstallation();
   if (!s.cancelRequested) closeDisplayProperties();
@@ -57,6 +108,7 @@ ErrorCode TInstallerForm::installScreenSaver() {
   saverFiles_ = std::make_unique<SaverFiles>(*this);
   if (goingOn(s, result)) result = saverFiles_->extractInstallItems(s.paths.tempDatPath, hasReadMe_);
   if (goingOn(s, result)) result = saverFiles_->readSaverRecord();
+  if (goingOn(s, result)) raiseIfTestAsks("expandDataFile");
   if (goingOn(s, result)) result = saverFiles_->expandDataFile();
   if (goingOn(s, result)) result = saverFiles_->writeSaverDataFile();
   if (goingOn(s, result)) notifyLauncher(std::string("makeActiveSaver-") + s.header.items[6].fileName + '\0');
@@ -66,19 +118,10 @@ ErrorCode TInstallerForm::installScreenSaver() {
                                   hasReadMe_ ? s.header.items[5].fileName : std::string());
   if (goingOn(s, result)) openReadMe();
   if (goingOn(s, result)) {
+    raiseIfTestAsks("registerUninstall");
     registerUninstall(s.paths.saverName);
     result = errOk;  // the registration's outcome does not count
   }
-  deleteFileForced(s.paths.dataFilePath);
-  if (result != errOk && result != errUserAbort) removeInstalledFiles();
-  if (!s.cancelRequested) {
-    setupFormForInstallationComplete(result);
-  } else {
-    showStatus(loadText(IDS_STATUS_ABORTED_CLEANUP));
-    if (result != errUserAbort) removeInstalledFiles();
-    resetFormAfterAbort();
-  }
-  traceEvent("install end", {std::to_string(result)});
   return result;
 }
 
@@ -121,10 +164,10 @@ void TInstallerForm::resetFormAfterAbort() {
 void TInstallerForm::removeInstalledFiles() {
   const ProcessState& s = processState();
   deleteFolderTree(s.paths.saverFolder);
-  deleteFileForced(s.folders.systemFolder + s.header.items[6].fileName);
-  if (s.operatingSystemCode == kOs64Bit) deleteFileForced(s.folders.sysnativeFolder + s.header.items[6].fileName);
+  // Outside the saver folder only what this run created goes: a program the
+  // run skipped as busy, or a shared library that was there before, stays.
   if (saverFiles_)
-    for (const std::string& path : saverFiles_->writtenElsewhere()) deleteFileForced(path);
+    for (const std::string& path : saverFiles_->createdElsewhere()) deleteFileForced(path);
   unregisterUninstall(s.paths.saverName);
 }
 
@@ -132,6 +175,9 @@ void TInstallerForm::openReadMe() {
   const ProcessState& s = processState();
   if (!s.header.hasReadMe) return;
   std::string path = s.paths.saverFolder + s.header.items[5].fileName;
+  // As the desktop's user where the system offers that, not with our
+  // (elevated) token; otherwise as before.
+  if (openThroughDesktopShell(path)) return;
   ShellExecuteA(Application::instance().mainWindow(), nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
@@ -151,13 +197,20 @@ ErrorCode TInstallerForm::installWithoutWindow() {
   GetWindowTextA(hwnd_, caption, sizeof caption);
   preparing_.setCaption(caption);
   preparing_.setMessage(loadText(IDS_STATUS_INSTALLING));
-  ErrorCode result = installScreenSaver();
+  ErrorCode result;
+  {
+    InstallingFlag installing;
+    result = installScreenSaver();
+  }
   preparing_.setMessage(preparingOutcomeText(result));
   runMode_ = savedMode;
   return result;
 }
 
-void TInstallerForm::runQuietInstall() { Application::instance().setExitCode(installScreenSaver()); }
+void TInstallerForm::runQuietInstall() {
+  InstallingFlag installing;
+  Application::instance().setExitCode(installScreenSaver());
+}
 
 void TInstallerForm::cancelBtnClick() {
   if (processState().isInstalling) {
@@ -177,6 +230,16 @@ void TInstallerForm::doneBtnClick() { closeAndTerminate(); }
 void TInstallerForm::declineBtnClick() { closeAndTerminate(); }
 
 bool TInstallerForm::FormCloseQuery() { return !processState().isInstalling; }
+
+void TInstallerForm::requestClose() {
+  if (!FormCloseQuery()) return;  // refused during an install
+  if (startingUp_) {
+    // The start-up sequence notices it after its current step and ends.
+    closeRequested_ = true;
+    return;
+  }
+  closeAndTerminate();
+}
 
 void TInstallerForm::closeAndTerminate() {
   if (closing_) return;

@@ -58,9 +58,15 @@ void createInstallerForm(PreparingWindow& preparing) {
   if (!theForm->create()) Application::instance().terminate();
 }
 
-TInstallerForm::TInstallerForm(PreparingWindow& preparing) : preparing_(preparing) {}
+void destroyInstallerForm() { theForm.reset(); }
+
+TInstallerForm::TInstallerForm(PreparingWindow& preparing) : preparing_(preparing) {
+  // Closing the preparing window is closing the installer.
+  preparing_.onClose = [this] { requestClose(); };
+}
 
 TInstallerForm::~TInstallerForm() {
+  preparing_.onClose = nullptr;
   moviePanel_.reset();
   bmpPanel_.reset();
   if (hwnd_ && IsWindow(hwnd_)) {
@@ -83,13 +89,16 @@ bool TInstallerForm::create() {
   // No context menu anywhere in the installer, the movie included.
   Application::instance().messageFilter = [](MSG& msg) { return msg.message == WM_RBUTTONDOWN; };
 
+  startingUp_ = true;
   try {
     initializeInstaller();
   } catch (const std::exception&) {
     // A step raised instead of returning a code: end as a failed start-up.
+    Application::instance().setExitCode(errUnspecified);
     showStartupError(errUnspecified);
     closeAndTerminate();
   }
+  startingUp_ = false;
   if (!Application::instance().terminated() && hwnd_ && IsWindow(hwnd_)) {
     Application::instance().setMainWindow(hwnd_);
     ShowWindow(hwnd_, SW_SHOW);
@@ -196,7 +205,7 @@ LRESULT TInstallerForm::handleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       SetBkMode(reinterpret_cast<HDC>(wp), TRANSPARENT);
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     case WM_CLOSE:
-      if (FormCloseQuery()) closeAndTerminate();
+      requestClose();
       return 0;
     case WM_DESTROY:
       hwnd_ = nullptr;

@@ -37,6 +37,9 @@ enum InstallerControlId : int {
 
 // Creates the installer window; its creation runs the start-up sequence.
 void createInstallerForm(PreparingWindow& preparing);
+// Destroys it (its windows and COM objects); before COM and the common
+// controls are shut down.
+void destroyInstallerForm();
 
 class TInstallerForm : public InstallUi {
 public:
@@ -77,6 +80,10 @@ public:
   void declineBtnClick();
   bool FormCloseQuery();
   void FormClose();
+  // Closing either window (installer or preparing): refused during an
+  // install, noted during the start-up sequence (which then ends), otherwise
+  // the normal close.
+  void requestClose();
 
   int runMode() const { return runMode_; }
 
@@ -102,6 +109,7 @@ private:
   void setupFormForInstallationComplete(ErrorCode code);
   void resetFormAfterAbort();
   void removeInstalledFiles();
+  ErrorCode runInstallSteps();
   void openReadMe();
   // Closes the window and requests termination.
   void closeAndTerminate();
@@ -128,4 +136,6 @@ private:
   int minWidth_ = 0, maxWidth_ = 0, minHeight_ = 0;
   bool paused_ = false;
   bool closing_ = false;
+  bool startingUp_ = false;
+  bool closeRequested_ = false;
 };

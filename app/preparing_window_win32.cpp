@@ -1,5 +1,7 @@
 #include "app/preparing_window_win32.h"
 
+#include <exception>
+
 #include "base/application_win32.h"
 #include "base/diagnostic_trace.h"
 #include "base/text.h"
@@ -12,7 +14,10 @@ constexpr int kLabelId = 1;
 }  // namespace
 
 PreparingWindow::~PreparingWindow() {
-  if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
+  if (hwnd_ && IsWindow(hwnd_)) {
+    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+    DestroyWindow(hwnd_);
+  }
 }
 
 LRESULT CALLBACK PreparingWindow::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -21,6 +26,15 @@ LRESULT CALLBACK PreparingWindow::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPA
     case WM_CTLCOLORSTATIC:
       SetBkMode(reinterpret_cast<HDC>(wp), TRANSPARENT);
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    case WM_CLOSE: {
+      // The installer decides; an exception must not unwind into the system.
+      auto* self = reinterpret_cast<PreparingWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+      try {
+        if (self && self->onClose) self->onClose();
+      } catch (const std::exception&) {
+      }
+      return 0;
+    }
     case WM_DESTROY:
       // The main window: its end is the application's end.
       Application::instance().terminate();
@@ -37,6 +51,7 @@ bool PreparingWindow::create(HINSTANCE instance) {
   hwnd_ = CreateWindowExA(0, kClassName, "", kStyle, kCreatedLeft, kCreatedTop, r.right - r.left,
                           r.bottom - r.top, nullptr, nullptr, instance, nullptr);
   if (!hwnd_) return false;
+  SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   label_ = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, 0, 0,
                            kClientWidth, kClientHeight, hwnd_,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLabelId)), instance, nullptr);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 class PreparingWindow {
@@ -35,6 +36,10 @@ public:
   // Centres on the primary display, then processes pending messages once so
   // that the window paints before the caller goes on.
   void centerOnScreen();
+
+  // Called for a request to close the window (system menu, Alt+F4, the
+  // taskbar); without it the window is not closed.
+  std::function<void()> onClose;
 
 private:
   static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);

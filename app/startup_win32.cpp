@@ -53,6 +53,11 @@ void TInstallerForm::initializeInstaller() {
   bool quiet = false, quietSwitchGiven = false, installedWithoutWindow = false;
   s.launcherWindow = 0;
   s.operatingSystemCode = GetOperatingSystem();
+  // Dialogs and pauses of the sequence handle messages: a window closed
+  // meanwhile ends the sequence after its current step.
+  auto stopIfClosed = [&] {
+    if (errorCode == errOk && closeRequested_) errorCode = errUserAbort;
+  };
 
   // 3-8: folders, package, command line.
   char exe[MAX_PATH + 1] = {};
@@ -78,12 +83,14 @@ void TInstallerForm::initializeInstaller() {
     else
       preparing_.centerOnScreen();
   }
+  stopIfClosed();
   if (errorCode == errOk) initSaverPaths();
   // 9: the read-me.
   if (errorCode == errOk) {
     hasReadMe_ = s.header.hasReadMe != 0;
     if (hasReadMe_) errorCode = extractReadMe(*this);
   }
+  stopIfClosed();
   // 10-15: the Flash Player.
   if (errorCode == errOk) getFlashPlayerVersion(kFlashProbeAttempts, installed, installedMajor, installedRevision);
   requiredFlashMajor_ = requiredFlashRevision_ = 0;
@@ -112,6 +119,7 @@ void TInstallerForm::initializeInstaller() {
       SetWindowPos(hwnd_, nullptr, -3000, -3000, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
   }
+  stopIfClosed();
   // 16-17: caption, license, buttons.
   if (errorCode == errOk && !quiet) {
     std::string caption = getInstallerCaption(s.paths.saverName);
@@ -131,6 +139,7 @@ void TInstallerForm::initializeInstaller() {
     SetWindowTextA(cancelBtn_, loadText(IDS_CANCEL_BUTTON).c_str());
     SetWindowTextA(doneBtn_, loadText(IDS_CLOSE_BUTTON).c_str());
   }
+  stopIfClosed();
   // 18-19: the preview.
   if (errorCode == errOk && s.header.installerMode != 4) errorCode = extractPreview(*this);
   if (errorCode == errOk && !quiet) {
@@ -144,15 +153,17 @@ void TInstallerForm::initializeInstaller() {
     } else if (runMode_ == 2 || runMode_ == 3) {
       ShowWindow(moviePanel_->handle(), SW_SHOW);
       errorCode = moviePanel_->playMovie(preview);
+      if (errorCode != errOk && closeRequested_) errorCode = errUserAbort;  // closed: no install
       if (errorCode == errOk) {
         app.bringToFront();
         if (GetActiveWindow()) moviePanel_->focusMovie();
-      } else {
+      } else if (errorCode != errUserAbort) {
         errorCode = installWithoutWindow();
         installedWithoutWindow = true;
       }
     }
   }
+  stopIfClosed();
   // 20-21: show, or install quietly.
   if (errorCode == errOk && !quiet && !installedWithoutWindow) {
     preparing_.moveOffScreen();
@@ -166,9 +177,15 @@ void TInstallerForm::initializeInstaller() {
   }
   if (errorCode == errOk && quiet) runQuietInstall();
   hourglass.reset();
+  if (!quiet && !installedWithoutWindow) stopIfClosed();
 
   // 23: the end state.
-  if (errorCode != errOk) {
+  if (errorCode == errUserAbort && closeRequested_) {
+    // Closed by the user before anything was installed: the normal close,
+    // and for a quiet run a code that does not claim an install.
+    if (quiet) app.setExitCode(errUserAbort);
+    closeAndTerminate();
+  } else if (errorCode != errOk) {
     // A failed start-up is a failure for whoever started the installer too.
     app.setExitCode(errorCode);
     showStartupError(errorCode);

@@ -46,5 +46,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
   createInstallerForm(preparing);
   app.run();
+  // The windows and COM objects go before COM and the common controls.
+  destroyInstallerForm();
   return app.exitCode();
 }

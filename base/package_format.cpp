@@ -259,7 +259,8 @@ ItemDestination itemDestination(std::int32_t itemType, std::string_view fileName
       break;
     case 2:
       d.path = folders.systemFolder + *name;
-      if (osIs64Bit) d.sysnativePath = folders.sysnativeFolder + *name;
+      // An unknown native folder means no second copy, never a relative path.
+      if (osIs64Bit && !folders.sysnativeFolder.empty()) d.sysnativePath = folders.sysnativeFolder + *name;
       break;
     case 3:
       d.path = (isFlashInstallerName(fileName) ? folders.workFolder : folders.commonFolder) + *name;

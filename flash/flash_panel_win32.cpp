@@ -288,12 +288,24 @@ ErrorCode TFlashPanel::inflateSegment(const std::string& segmentPath,
   std::uint8_t head[kSwfHeadSize] = {'F', 'W', 'S'};
   for (std::size_t i = 3; i < kSwfHeadSize; ++i) head[i] = header[i];
   if (ErrorCode r = out.write(head, sizeof head)) return r;
+  // The movie's own length field bounds the copy: a stream that inflates
+  // past it is corrupt, and stops there rather than filling the disk.
+  const std::uint32_t announced = static_cast<std::uint32_t>(header[4]) | static_cast<std::uint32_t>(header[5]) << 8 |
+                                  static_cast<std::uint32_t>(header[6]) << 16 |
+                                  static_cast<std::uint32_t>(header[7]) << 24;
+  std::uint64_t room = announced > kSwfHeadSize ? announced - kSwfHeadSize : 0;
   try {
     auto inflater = std::make_unique<TZDecompressionStream>(source);  // 64 KB: not on the stack
     char block[kCopyBlock];
     for (;;) {
       std::size_t got = inflater->Read(block, sizeof block);
       if (got == 0) break;
+      if (got > room) {
+        out.close();
+        deleteFileForced(tempFolder_ + kUncompressedName);
+        return errNotSwfFile;
+      }
+      room -= got;
       if (ErrorCode r = out.write(block, got)) return r;
     }
   } catch (const EZLibError&) {

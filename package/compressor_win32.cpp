@@ -20,11 +20,14 @@ struct ExpandContext {
   std::uint64_t remaining = 0;
   FileStream* output = nullptr;
   ErrorCode ioError = errOk;
+  std::uint64_t written = 0;
+  std::uint64_t limit = 0;
+  bool overflow = false;  // the output would have passed the limit
 };
 
 unsigned readInput(char* buf, unsigned* size, void* param) {
   auto* ctx = static_cast<ExpandContext*>(param);
-  if (ctx->ioError || ctx->remaining == 0) return 0;
+  if (ctx->ioError || ctx->overflow || ctx->remaining == 0) return 0;
   std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(*size, ctx->remaining));
   if (ctx->buffer) {
     std::memcpy(buf, ctx->buffer, want);
@@ -44,7 +47,13 @@ unsigned readInput(char* buf, unsigned* size, void* param) {
 
 void writeOutput(char* buf, unsigned* size, void* param) {
   auto* ctx = static_cast<ExpandContext*>(param);
-  if (ctx->ioError) return;
+  if (ctx->ioError || ctx->overflow) return;
+  if (*size > ctx->limit - ctx->written) {
+    // No more input is handed out either, so the decoder ends soon.
+    ctx->overflow = true;
+    return;
+  }
+  ctx->written += *size;
   ctx->ioError = ctx->output->write(buf, *size);
 }
 
@@ -56,6 +65,7 @@ ErrorCode expand(const std::string& outputPath, ExpandContext& ctx, InstallUi* u
     explodeStream(readInput, writeOutput, &ctx);
     result = ctx.ioError;
     if (ErrorCode closed = out.close(); result == errOk) result = closed;
+    if (result == errOk && ctx.overflow) return errSizeMismatch;
   }
   if (result != errOk && ui) ui->showMessage(zipErrorMessage(systemErrorText(result)));
   return result;
@@ -66,16 +76,18 @@ ErrorCode expand(const std::string& outputPath, ExpandContext& ctx, InstallUi* u
 TCompressor::TCompressor(const std::string&) : loaded_(true) {}
 
 ErrorCode TCompressor::expandToFile(const std::string& outputPath, FileStream& source, std::uint64_t count,
-                                    InstallUi* ui) {
+                                    InstallUi* ui, std::uint64_t outputLimit) {
   ExpandContext ctx;
+  ctx.limit = outputLimit;
   ctx.source = &source;
   ctx.remaining = count;
   return expand(outputPath, ctx, ui);
 }
 
 ErrorCode TCompressor::expandToFile(const std::string& outputPath, const std::uint8_t* buffer, std::size_t count,
-                                    InstallUi* ui) {
+                                    InstallUi* ui, std::uint64_t outputLimit) {
   ExpandContext ctx;
+  ctx.limit = outputLimit;
   ctx.buffer = buffer;
   ctx.remaining = count;
   return expand(outputPath, ctx, ui);

@@ -30,11 +30,17 @@ public:
   // replaced).  Memory use does not depend on the sizes involved.  Corrupt
   // data ends the expansion early with errOk: callers judge the outcome by
   // the written file's size.  An input/output error shows the "Zip Error"
-  // box (when ui is given) and returns the system's code.
-  ErrorCode expandToFile(const std::string& outputPath, FileStream& source, std::uint64_t count, InstallUi* ui);
+  // box (when ui is given) and returns the system's code.  Output that
+  // would pass outputLimit bytes is not written: the expansion stops there
+  // with errSizeMismatch, so a hostile stream never takes more disk than
+  // the size its package announced.
+  ErrorCode expandToFile(const std::string& outputPath, FileStream& source, std::uint64_t count, InstallUi* ui,
+                         std::uint64_t outputLimit = kNoOutputLimit);
   // The same for data already in memory.
   ErrorCode expandToFile(const std::string& outputPath, const std::uint8_t* buffer, std::size_t count,
-                         InstallUi* ui);
+                         InstallUi* ui, std::uint64_t outputLimit = kNoOutputLimit);
+
+  static constexpr std::uint64_t kNoOutputLimit = ~std::uint64_t{0};
 
 private:
   bool loaded_ = false;

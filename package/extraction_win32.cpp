@@ -18,10 +18,17 @@
 namespace {
 
 constexpr std::size_t kCopyBlock = 256 * 1024;
+constexpr int kDataFileItem = 8;
 
 std::string folderOf(const std::string& path) {
   size_t slash = path.find_last_of('\\');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The saver folder and the work folder are removed as whole trees.
+bool insideOwnFolders(const std::string& path) {
+  const ProcessState& s = processState();
+  return path.rfind(s.paths.saverFolder, 0) == 0 || path.rfind(s.folders.workFolder, 0) == 0;
 }
 
 }  // namespace
@@ -32,24 +39,35 @@ ErrorCode SaverFiles::extractInstallItems(const std::string& packagePath, bool h
     ui_.reportInstallError(e, packagePath);
     return e;
   }
-  ErrorCode result = errOk;
+  // The data file lands in the work folder and its table and member headers
+  // are checked as a whole before any of the saver's files is written: a
+  // damaged one then leaves nothing behind.
+  std::vector<std::string> created;
+  ErrorCode result = extractItem(*package, kDataFileItem, false, ui_, &created);
+  noteCreated(created);
+  if (result == errOk) result = checkDataFile();
   for (int index = hasReadMe ? 5 : 6; index <= 10 && result == errOk && !ui_.cancelRequested(); ++index) {
-    result = extractItem(*package, index, true, ui_);
-    if (result == errOk) noteDestination(index);
+    if (index == kDataFileItem) {  // already written: only its progress step
+      ui_.showStatus(loadText(IDS_STATUS_WRITING_FILES));
+      ui_.stepProgress();
+      continue;
+    }
+    created.clear();
+    result = extractItem(*package, index, true, ui_, &created);
+    noteCreated(created);
   }
   return result;
 }
 
-void SaverFiles::noteDestination(int index) {
-  const ProcessState& s = processState();
-  const PackageItem& item = s.header.items[static_cast<std::size_t>(index)];
-  if (!item.present()) return;
-  ItemDestination dest = itemDestination(item.itemType, item.fileName, s.installFolders(),
-                                         s.operatingSystemCode == kOs64Bit);
-  if (!dest.hasDestination) return;
-  bool inOwnFolders = dest.path.rfind(s.paths.saverFolder, 0) == 0 || dest.path.rfind(s.folders.workFolder, 0) == 0;
-  if (!inOwnFolders) writtenElsewhere_.push_back(dest.path);
-  if (!dest.sysnativePath.empty()) writtenElsewhere_.push_back(dest.sysnativePath);
+void SaverFiles::noteCreated(std::vector<std::string>& created) {
+  for (std::string& path : created)
+    if (!insideOwnFolders(path)) createdElsewhere_.push_back(std::move(path));
+}
+
+ErrorCode SaverFiles::checkDataFile() {
+  ErrorCode result = openDataFile(processState().paths.dataFilePath, true);
+  dataFile_.close();  // opened again for the expansion
+  return result;
 }
 
 ErrorCode SaverFiles::readSaverRecord() {
@@ -164,11 +182,13 @@ ErrorCode SaverFiles::writeMember(const std::string& path, const MemberHeader& m
     if (member.storedSize <= 0) return errOutOfMemory;
     TCompressor compressor(processState().folders.workFolder);
     if (!compressor.loaded()) return errNoDecompressor;
-    if (ErrorCode e = compressor.expandToFile(path, dataFile_, static_cast<std::uint64_t>(member.storedSize), &ui_))
+    const auto expected = static_cast<std::uint64_t>(member.fileSize);
+    if (ErrorCode e = compressor.expandToFile(path, dataFile_, static_cast<std::uint64_t>(member.storedSize), &ui_,
+                                              expected))
       return e;
     std::uint64_t size = 0;
     if (!fileSizeOf(path, size)) return errFileMissing;
-    return size == static_cast<std::uint64_t>(member.fileSize) ? errOk : errSizeMismatch;
+    return size == expected ? errOk : errSizeMismatch;
   }
   FileStream out;
   ErrorCode result = out.create(path);

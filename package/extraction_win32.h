@@ -22,7 +22,9 @@ public:
   explicit SaverFiles(InstallUi& ui) : ui_(ui) {}
 
   // Items 5 (with a read-me) or 6 up to 10, one progress step each; stops
-  // between items when a cancel was requested.
+  // between items when a cancel was requested.  The data file (item 8) is
+  // written first and checked as a whole (openDataFile) before any other
+  // item is written.
   ErrorCode extractInstallItems(const std::string& packagePath, bool hasReadMe);
   ErrorCode readSaverRecord();
   ErrorCode expandDataFile();
@@ -32,15 +34,19 @@ public:
   ErrorCode writeSaverDataFile();
 
   const SaverDataRecord& saverRecord() const { return record_; }
-  // Files extractInstallItems wrote outside the saver and work folders (items
-  // of itemType 2 and 3): removing those two folders after a failed install
-  // does not remove them.
-  const std::vector<std::string>& writtenElsewhere() const { return writtenElsewhere_; }
+  // Files extractInstallItems created outside the saver and work folders
+  // (items of itemType 2 and 3) that did not exist before: the clean-up of a
+  // failed install removes these and nothing else there.  A file that was
+  // skipped as busy, or that existed and was replaced, is not listed.
+  const std::vector<std::string>& createdElsewhere() const { return createdElsewhere_; }
   bool dataFileOpen() const { return dataFile_.isOpen(); }
+  // Closes the data file without a message (after a step failed abruptly).
+  void releaseDataFile() { dataFile_.close(); }
 
 private:
-  void noteDestination(int index);
   ErrorCode checkTable(std::uint64_t dataFileSize);
+  ErrorCode checkDataFile();
+  void noteCreated(std::vector<std::string>& created);
   ErrorCode writeMember(const std::string& path, const MemberHeader& member);
 
   InstallUi& ui_;
@@ -48,5 +54,5 @@ private:
   // Entries 1..fileCount; index 0 is never used.
   std::vector<DataFileEntry> entries_ = std::vector<DataFileEntry>(kMaxFileCount + 1);
   FileStream dataFile_;
-  std::vector<std::string> writtenElsewhere_;
+  std::vector<std::string> createdElsewhere_;
 };

@@ -131,10 +131,12 @@ ErrorCode writeItem(FileStream& package, const PackageItem& item, const std::str
   if (item.isCompressed) {
     TCompressor compressor(processState().folders.workFolder);
     if (!compressor.loaded()) return errNoDecompressor;
-    if (ErrorCode e = compressor.expandToFile(path, package, static_cast<std::uint64_t>(stored), &ui)) return e;
+    const auto expected = static_cast<std::uint64_t>(item.expandedSize);
+    if (ErrorCode e = compressor.expandToFile(path, package, static_cast<std::uint64_t>(stored), &ui, expected))
+      return e;
     std::uint64_t size = 0;
     if (!fileSizeOf(path, size)) return errFileMissing;
-    return size == static_cast<std::uint64_t>(item.expandedSize) ? errOk : errSizeMismatch;
+    return size == expected ? errOk : errSizeMismatch;
   }
   FileStream out;
   if (ErrorCode e = out.create(path)) return e;
@@ -216,7 +218,8 @@ void initSaverPaths() {
   s.paths.dataFilePath = s.folders.workFolder + s.header.items[8].fileName;
 }
 
-ErrorCode extractItem(FileStream& package, int index, bool showProgress, InstallUi& ui) {
+ErrorCode extractItem(FileStream& package, int index, bool showProgress, InstallUi& ui,
+                      std::vector<std::string>* created) {
   if (showProgress) ui.showStatus(loadText(IDS_STATUS_WRITING_FILES));
   if (index < 0 || index >= kPackageItemCount) return errItemAbsent;
   const PackageItem& item = processState().header.items[static_cast<std::size_t>(index)];
@@ -234,6 +237,7 @@ ErrorCode extractItem(FileStream& package, int index, bool showProgress, Install
   bool libraryItem = endsWithDll(dest.path);
   bool workFile = inWorkFolder(dest.path);
   if (workFile) workFiles().erase(dest.path);  // our own hold must not keep it
+  bool existed = fileExists(dest.path);
   ErrorCode result = libraryItem ? deleteFileWithRetries(dest.path, kLibraryDeleteAttempts)
                                  : deleteFileForced(dest.path);
   if (result == errOk) result = package.seek(static_cast<std::uint64_t>(item.startOffset));
@@ -247,7 +251,13 @@ ErrorCode extractItem(FileStream& package, int index, bool showProgress, Install
     if (!libraryItem) ui.reportInstallError(result, dest.path);
     return result;
   }
-  if (!dest.sysnativePath.empty()) copyFile(dest.path, dest.sysnativePath, false);  // outcome ignored
+  if (created && !existed) created->push_back(dest.path);
+  if (!dest.sysnativePath.empty()) {
+    bool nativeExisted = fileExists(dest.sysnativePath);
+    // The outcome is ignored; only a copy that created the file is noted.
+    if (copyFile(dest.path, dest.sysnativePath, false) && created && !nativeExisted)
+      created->push_back(dest.sysnativePath);
+  }
   if (workFile) {
     FileStream hold;
     if (hold.openRead(dest.path) == errOk) workFiles()[dest.path] = std::move(hold);

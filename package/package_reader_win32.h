@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "base/error_codes.h"
 
@@ -45,7 +46,10 @@ ErrorCode readInstallerHeader(InstallUi& ui);
 void initSaverPaths();
 
 // Writes item `index` of the header to its destination (see itemDestination).
-ErrorCode extractItem(FileStream& package, int index, bool showProgress, InstallUi& ui);
+// With `created`, the paths this call wrote that did not exist before are
+// appended to it (a skipped busy file, or one it replaced, is not).
+ErrorCode extractItem(FileStream& package, int index, bool showProgress, InstallUi& ui,
+                      std::vector<std::string>* created = nullptr);
 // Opens the package and extracts item `index` without progress; an
 // input/output error opening it is reported with reportName.
 ErrorCode extractItemFromPackage(int index, const std::string& reportName, InstallUi& ui);

@@ -11,6 +11,7 @@
 #include "base/crc32.h"
 #include "base/install_ui.h"
 #include "system/folders_win32.h"
+#include "system/launcher_win32.h"
 
 namespace {
 
@@ -40,8 +41,11 @@ void closeDisplayProperties() {
     if (title.empty()) continue;
     HWND window = FindWindowA(nullptr, title.c_str());
     if (!window) continue;
-    // Cancel, so that nothing half-set in the dialog is applied.
-    SendDlgItemMessageA(window, kCancelItem, BM_CLICK, 0, 0);
+    // Cancel, so that nothing half-set in the dialog is applied.  A hung
+    // dialog is left alone after the timeout: the install goes on.
+    DWORD_PTR ignored = 0;
+    if (HWND cancel = GetDlgItem(window, kCancelItem))
+      SendMessageTimeoutA(cancel, BM_CLICK, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, kOtherWindowTimeoutMs, &ignored);
     return;
   }
 }

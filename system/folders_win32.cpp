@@ -111,7 +111,14 @@ std::string getSysnativeFolder() {
   // A 32-bit process on 64-bit Windows reaches the native system folder only
   // through this alias; elsewhere the folder does not exist and is not read.
   std::string root = environmentValue("SystemRoot");
-  if (root.empty()) return std::string();
+  if (root.empty()) {
+    // Without the variable the system still knows its folder; an empty root
+    // would make the alias a relative path ("Sysnative\\").
+    char buffer[MAX_PATH + 1] = {};
+    UINT n = GetWindowsDirectoryA(buffer, MAX_PATH);
+    if (n == 0 || n > MAX_PATH) return std::string();
+    root.assign(buffer, n);
+  }
   return withTrailingBackslash(root) + "Sysnative\\";
 }
 

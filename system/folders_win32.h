@@ -27,8 +27,9 @@ ErrorCode createWorkFolder(const std::string& prefix, std::string& folder);
 ErrorCode createWorkFolderIn(const std::string& baseFolder, const std::string& prefix,
                              std::string& folder);
 
-// %WINDIR%, GetSystemDirectoryA, %SystemRoot%\Sysnative: each with a trailing
-// backslash, or empty when the value is unknown.
+// %WINDIR%, GetSystemDirectoryA, %SystemRoot%\Sysnative (GetWindowsDirectoryA
+// standing in for an empty SystemRoot): each with a trailing backslash, or
+// empty when the value is unknown.
 std::string getWindowsFolder();
 std::string getSystemFolder();
 std::string getSysnativeFolder();

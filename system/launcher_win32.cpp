@@ -16,13 +16,23 @@ HWND sender() { return senderWindow ? senderWindow : Application::instance().mai
 
 std::vector<std::string> processParameters() { return commandLineParameters(GetCommandLineA()); }
 
+// A launcher that did not answer in time: it is sent nothing more, and the
+// install goes on as if there were none.
+bool launcherUnresponsive = false;
+
 void send(COPYDATASTRUCT& record) {
   std::uint32_t launcher = processState().launcherWindow;
-  if (launcher == 0) return;
-  // Blocks until the launcher has handled it (returns at once for a handle
-  // that is no window); the result means nothing to us.
-  SendMessageA(launcherHandle(launcher), WM_COPYDATA, reinterpret_cast<WPARAM>(sender()),
-               reinterpret_cast<LPARAM>(&record));
+  if (launcher == 0 || launcherUnresponsive) return;
+  // Waits until the launcher has handled it (returns at once for a handle
+  // that is no window), but never longer than the timeout: a hung launcher
+  // must not freeze the install.  The result means nothing to us.
+  DWORD_PTR ignored = 0;
+  SetLastError(0);
+  if (!SendMessageTimeoutA(launcherHandle(launcher), WM_COPYDATA, reinterpret_cast<WPARAM>(sender()),
+                           reinterpret_cast<LPARAM>(&record), SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                           kOtherWindowTimeoutMs, &ignored) &&
+      IsWindow(launcherHandle(launcher)))
+    launcherUnresponsive = true;
 }
 
 COPYDATASTRUCT recordFor(std::vector<char>& data) {

@@ -13,6 +13,11 @@
 // WM_USER + 1, posted when the installer window closes.
 constexpr UINT kLauncherClosedMessage = 0x501;
 
+// The longest wait for another process's window to handle a sent message
+// (launcher reports, the Display Properties dialog).  A launcher that does
+// not answer in time, or is hung, is sent no further reports.
+constexpr UINT kOtherWindowTimeoutMs = 5000;
+
 // The window named as the sender (wParam of WM_COPYDATA): the installer
 // window.  Until one is set, the application's main window is named.
 void setLauncherSenderWindow(HWND window);

@@ -35,6 +35,26 @@ ErrorCode copyDocument(const std::string& workFolder, const std::string& saverFo
   return error != 0 ? static_cast<ErrorCode>(error) : errCopyFailed;
 }
 
+// The Windows folder holds the system's own folders ("Fonts", "Temp",
+// "System32"...): a folder there counts as an earlier installation of ours
+// only when it holds our "saver.dat".
+bool ourFolderIn(const std::string& folder, const std::string& name) {
+  return fileExists(folder + name + "\\saver.dat");
+}
+
+bool earlierCopyInWindows(const std::string& folder, const std::string& name) {
+  if (!usable(folder, name)) return false;
+  return fileExists(folder + name + ".scr") || ourFolderIn(folder, name);
+}
+
+// Only the program and a folder of ours; anything else there stays untouched.
+void removeEarlierCopyFromWindows(const std::string& folder, const std::string& name) {
+  if (!usable(folder, name)) return;
+  std::string program = folder + name + ".scr";
+  if (fileExists(program)) deleteFileForced(program);
+  if (ourFolderIn(folder, name)) deleteFolderTree(folder + name + "\\");
+}
+
 }  // namespace
 
 bool saverExistsIn(const std::string& folder, const std::string& name) {
@@ -68,7 +88,7 @@ ErrorCode prepareSaverFolder(const std::string& folder, const std::string& name,
                              const std::string& question, InstallUi& ui) {
   const std::string& windowsFolder = processState().folders.windowsFolder;
   bool inFolder = saverExistsIn(folder, name);
-  bool inWindows = saverExistsIn(windowsFolder, name);
+  bool inWindows = earlierCopyInWindows(windowsFolder, name);
   if ((inFolder || inWindows) && ask) {
     MessageSpec message = overwriteQuestionMessage(name);
     if (!question.empty()) message.text = name + question;
@@ -76,7 +96,7 @@ ErrorCode prepareSaverFolder(const std::string& folder, const std::string& name,
     if (ui.showMessage(message) != kButtonOk) return errUserAbort;
   }
   // What cannot be removed stays; writing the files reports it later.
-  if (inWindows) removeSaverFrom(windowsFolder, name);
+  if (inWindows) removeEarlierCopyFromWindows(windowsFolder, name);
   if (inFolder) removeSaverFrom(folder, name);
   return createSaverFolders(folder, name);
 }

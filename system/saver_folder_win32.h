@@ -25,9 +25,12 @@ ErrorCode removeSaverFrom(const std::string& folder, const std::string& name);
 ErrorCode createSaverFolders(const std::string& folder, const std::string& name);
 
 // Before the saver's files are written: with an earlier installation in
-// folder or in the Windows folder and ask set, asks name + question (OK and
+// folder or in the Windows folder and ask set (in the Windows folder that is
+// name + ".scr", or a folder name + "\" holding "saver.dat"; any other
+// folder there is the system's and is never asked about or touched), asks name + question (OK and
 // Cancel) through ui; anything but OK gives errUserAbort and nothing is
-// touched.  Then removes the earlier copies (results ignored) and returns
+// touched.  Then removes the earlier copies (results ignored; in the Windows
+// folder only the program and a folder of ours) and returns
 // createSaverFolders(folder, name).  An empty question uses the string
 // table's overwrite question.
 ErrorCode prepareSaverFolder(const std::string& folder, const std::string& name, bool ask,

@@ -212,6 +212,8 @@ void explodeSeeds()
   write(h, "bad-literal-mode", {0x02, 0x04, 0x00});
   write(h, "bad-dictionary", {0x00, 0x07, 0x00});
   write(h, "empty-stream", implodeWith(ImplodeLiteralMode::Ascii, ImplodeDictionary::Size4096)({}));
+  // A few KiB that expand to 1 MiB: the shape of a stream claiming far less.
+  write(h, "expansion-bomb", implodeWith(ImplodeLiteralMode::Binary, ImplodeDictionary::Size4096)(Bytes(1u << 20, 0)));
 }
 
 // ------------------------------------------------------------ implode
@@ -316,6 +318,8 @@ void inflateSeeds()
   write(h, "bad-adler", concat({0x01, 0x1f}, badCheck));
   write(h, "needs-dictionary", concat({0x00}, zlibWithDictionary(text(300))));
   write(h, "raw-garbage", concat({0x02, 0x03, 0x04}, bytesOf("not zlib at all")));
+  // A kilobyte that inflates to 1 MiB, as behind a movie's small length field.
+  write(h, "expansion-bomb", concat({0x01}, zlibCompress(Bytes(1u << 20, 0), 9)));
 }
 
 // ------------------------------------------------------------ names

@@ -137,6 +137,11 @@ TEST(PackageFormat, Destinations) {
     EXPECT_EQ(d.path, c.path);
     EXPECT_EQ(d.sysnativePath, c.sysnative);
   }
+  // An unknown native folder gives no second copy rather than a relative path.
+  const InstallFolders noNative{"W\\", "S\\", "Y\\", "", "C\\"};
+  ItemDestination d = itemDestination(2, "Fish.scr", noNative, true);
+  EXPECT_EQ(d.path, "Y\\Fish.scr");
+  EXPECT_EQ(d.sysnativePath, "");
 }
 
 TEST(PackageFormat, PreviewNames) {

@@ -265,6 +265,20 @@ TEST_F(FlashPanelTest, MoviesThatCannotBeShown) {
   }
 }
 
+// The inflated copy is bounded by the movie's own length field: data that
+// inflates past it is a corrupt movie, and the copy does not stay.
+TEST_F(FlashPanelTest, InflatedCopyStopsAtTheAnnouncedLength) {
+  const std::string body(16u << 20, '\0');
+  std::string bomb = cwsMovie(9, body);
+  bomb.replace(4, 4, le32(100));  // announces 100 bytes in all
+  std::string path = movie("bomb.swf", bomb);
+  auto panel = newPanel();
+  EXPECT_EQ(panel->playMovie(path), errNotSwfFile);
+  ASSERT_FALSE(panel->tempFolder().empty());
+  EXPECT_FALSE(winfs::exists(panel->tempFolder() + "unCompressedSWF.swf"));
+  EXPECT_FALSE(panel->hasControl());
+}
+
 TEST_F(FlashPanelTest, NoPlayerAndMissingMovie) {
   std::string path = movie("movie.swf", fwsMovie(10));
   unregisterControl();

@@ -83,9 +83,13 @@ TEST(Folders, EmptyWindirOrSystemRootDoesNotStopTheStart) {
   ClearedEnvironment windir("WINDIR"), root("SystemRoot");
   ASSERT_EQ(initInstallerFolders("setup.exe"), errOk);
   const InstallerFolders& f = processState().folders;
-  // Empty, not "\" or "\Sysnative\": those would name the current drive's root.
+  // Empty, not "\": that would name the current drive's root.
   EXPECT_EQ(f.windowsFolder, "");
-  EXPECT_EQ(f.sysnativeFolder, "");
+  // The system's own Windows folder stands in: never "\Sysnative\" or a
+  // relative "Sysnative\".
+  char windows[MAX_PATH + 1] = {};
+  ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+  EXPECT_EQ(f.sysnativeFolder, std::string(windows) + "\\Sysnative\\");
   EXPECT_EQ(f.exeFolder, "");
   EXPECT_EQ(deleteFolderTree(f.workFolder), errOk);
 }

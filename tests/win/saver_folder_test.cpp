@@ -92,7 +92,7 @@ TEST_F(SaverFolder, TheQuestionDecidesWhetherAnEarlierCopyIsReplaced) {
 }
 
 TEST_F(SaverFolder, ACopyInTheWindowsFolderAloneAsks) {
-  for (const char* planted : {"Aquarium.scr", "Aquarium\\x.dat"}) {
+  for (const char* planted : {"Aquarium.scr", "Aquarium\\saver.dat"}) {
     SCOPED_TRACE(planted);
     ASSERT_TRUE(winfs::writeFile(windows_ + planted, "old"));
     AnsweringUi cancel(kButtonCancel);
@@ -102,6 +102,32 @@ TEST_F(SaverFolder, ACopyInTheWindowsFolderAloneAsks) {
     EXPECT_EQ(prepareSaverFolder(commonDir(), "Aquarium", true, kQuestion, ok), errOk);
     EXPECT_EQ(ok.asked.size(), 1u);
     EXPECT_TRUE(winfs::listFolder(windows_).empty());
+  }
+}
+
+// A saver named like one of the system's folders ("Fonts", "Temp"...): that
+// folder is neither asked about nor touched, quiet or not; only a program
+// of that name goes.
+TEST_F(SaverFolder, TheSystemsOwnFolderOfThatNameIsNeverTouched) {
+  for (bool ask : {true, false}) {
+    SCOPED_TRACE(ask ? "interactive" : "quiet");
+    winfs::removeTree(windows_);
+    ASSERT_TRUE(winfs::writeFile(windows_ + "Fonts\\arial.ttf", "font"));
+    ASSERT_TRUE(winfs::writeFile(windows_ + "Fonts\\deeper\\saver.dat", "not ours: one level down"));
+    winfs::setReadOnly(windows_ + "Fonts\\arial.ttf", true);
+    AnsweringUi ui(kButtonOk);
+    EXPECT_EQ(prepareSaverFolder(commonDir(), "Fonts", ask, kQuestion, ui), errOk);
+    EXPECT_TRUE(ui.asked.empty());
+    EXPECT_EQ(winfs::readText(windows_ + "Fonts\\arial.ttf"), "font");
+    EXPECT_EQ(winfs::readText(windows_ + "Fonts\\deeper\\saver.dat"), "not ours: one level down");
+
+    ASSERT_TRUE(winfs::writeFile(windows_ + "Fonts.scr", "old program"));
+    AnsweringUi again(kButtonOk);
+    EXPECT_EQ(prepareSaverFolder(commonDir(), "Fonts", ask, kQuestion, again), errOk);
+    EXPECT_EQ(again.asked.size(), ask ? 1u : 0u);
+    EXPECT_FALSE(winfs::exists(windows_ + "Fonts.scr"));
+    EXPECT_EQ(winfs::readText(windows_ + "Fonts\\arial.ttf"), "font");
+    winfs::setReadOnly(windows_ + "Fonts\\arial.ttf", false);
   }
 }
 

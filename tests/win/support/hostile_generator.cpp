@@ -7,6 +7,8 @@
 #include <set>
 #include <utility>
 
+#include <zlib.h>
+
 #include "base/byte_reader.h"
 #include "base/package_format.h"
 #include "package/trailer.h"
@@ -591,8 +593,15 @@ private:
       r.saverName = name;
       refused("saver-name", label, build(r).installer, errBadName);
     }
+    // Names of the Windows folder's own folders: an installation of that name
+    // never touches them (the drive snapshot shows it).
     for (const auto& [label, name] : std::vector<std::pair<std::string, std::string>>{
-             {"64 characters, no NUL", std::string(64, 'S')}, {"dots inside", "Hostile..Saver"}}) {
+             {"64 characters, no NUL", std::string(64, 'S')},
+             {"dots inside", "Hostile..Saver"},
+             {"a Windows folder: Fonts", "Fonts"},
+             {"a Windows folder: Temp", "Temp"},
+             {"a Windows folder: Installer", "Installer"},
+             {"a Windows folder: System32", "System32"}}) {
       Recipe r = base_;
       r.saverName = name;
       installs("saver-name", label, build(r).installer, expectation(r));
@@ -684,6 +693,26 @@ private:
     refused("implode", "member 3 stream cut in half", member3(truncated(big, big.size() / 2)), errSizeMismatch);
     Bytes longer = implode_(sampleText(big_.size() + 700, "the quick brown fox jumps over the lazy dog"));
     refused("implode", "member 3 expands past its fileSize", member3(longer), errSizeMismatch);
+    // Small streams that claim 1 KiB and expand a thousandfold: stopped at
+    // the claim, the disk never holds more.
+    Bytes bomb = implode_(Bytes(8u << 20, 0));
+    Recipe itemBomb = with([bomb](PackageBuilder& p) {
+      PackageItem f;
+      f.fileName = "extra7.txt";
+      f.itemType = 1;
+      f.isCompressed = 1;
+      f.expandedSize = 1024;
+      p.rawItem(7, f, bomb);
+    });
+    refused("implode", "item 7 claims 1 KiB, expands to 8 MiB", build(itemBomb).installer, errSizeMismatch);
+    Recipe memberBomb = base_;
+    EntrySpec& e = memberBomb.entries[2];
+    e.kind = EntrySpec::Raw;
+    e.header.fileSize = 1024;
+    e.header.storedSize = static_cast<std::int32_t>(bomb.size());
+    e.header.isImploded = 1;
+    e.raw = bomb;
+    refused("implode", "member 3 claims 1 KiB, expands to 8 MiB", build(memberBomb).installer, errSizeMismatch);
     Recipe r = with([](PackageBuilder& p) {
       PackageItem f;
       f.fileName = "impborl.dat";
@@ -703,6 +732,18 @@ private:
     Recipe r = base_;
     r.preview = broken;
     installs("movie", "CWS preview with a broken zlib stream", build(r).installer, expectation(r));
+    {
+      // 4 MiB of zeros behind a length field of 100 bytes.
+      Recipe longer = base_;
+      Bytes zeros(4u << 20, 0);
+      uLongf size = compressBound(static_cast<uLong>(zeros.size()));
+      Bytes packed(size);
+      compress2(packed.data(), &size, zeros.data(), static_cast<uLong>(zeros.size()), 9);
+      packed.resize(size);
+      longer.preview = bytesOf(std::string("CWS\x0a\x64\x00\x00\x00", 8));
+      longer.preview.insert(longer.preview.end(), packed.begin(), packed.end());
+      installs("movie", "CWS preview inflating past its length field", build(longer).installer, expectation(longer));
+    }
     r.mainFileSource = kMainFileFromPreview;
     installs("movie", "broken CWS preview reused as the main file", build(r).installer, expectation(r));
     Recipe quiet = r;

@@ -1,0 +1,399 @@
+// Whole installers under wine64 where a package, another program or the
+// user would make an elevated installer destroy what is not its own or
+// hang: a saver named like a folder of the system, files the install skipped
+// or found in place when it fails, a damaged data file, closing the
+// preparing window, a hung launcher and a step that raises.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+
+#include "app/installer_form_win32.h"
+#include "app/preparing_window_win32.h"
+#include "base/byte_reader.h"
+#include "base/messages.h"
+#include "system/handles_win32.h"
+#include "tests/win/support/folder_fixture.h"
+#include "tests/win/support/installer_harness.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+UniqueFile holdOpen(const std::string& path) {
+  return UniqueFile(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+}
+
+// Every file below folder with its bytes, for byte-identical comparisons.
+std::map<std::string, std::string> contentsOf(const std::string& folder, const std::string& prefix = "") {
+  std::map<std::string, std::string> out;
+  for (const std::string& n : winfs::listFolder(folder)) {
+    if (winfs::isFolder(folder + n)) {
+      out[prefix + n + "\\"] = "";
+      for (auto& [k, v] : contentsOf(folder + n + "\\", prefix + n + "\\")) out[k] = v;
+    } else {
+      out[prefix + n] = winfs::readText(folder + n);
+    }
+  }
+  return out;
+}
+
+std::string windowsFolder() {
+  char buffer[MAX_PATH + 1] = {};
+  GetWindowsDirectoryA(buffer, MAX_PATH);
+  return std::string(buffer) + "\\";
+}
+
+// An environment variable for the programs this test starts (they inherit it).
+class ScopedVariable {
+public:
+  ScopedVariable(const char* name, const char* value) : name_(name) { SetEnvironmentVariableA(name, value); }
+  ~ScopedVariable() { SetEnvironmentVariableA(name_, nullptr); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+  const char* name_;
+};
+
+bool hasClosedReport(const e2e::RunResult& run) {
+  return std::any_of(run.reports.begin(), run.reports.end(), [](const e2e::LauncherReport& r) { return r.closed; });
+}
+
+class ElevatedSafety : public FolderFixture {
+protected:
+  void SetUp() override {
+    FolderFixture::SetUp();
+    ASSERT_EQ(e2e::stubBytes().size(), 691200u);
+    removeEverything();
+    workFoldersBefore_ = e2e::workFolders();
+  }
+  void TearDown() override {
+    removeEverything();
+    FolderFixture::TearDown();
+  }
+  void removeEverything() {
+    e2e::removeSaver(kSaver, kProgram);
+    for (const std::string& path : {e2e::systemFolder() + kProgram, e2e::commonFolder() + kShared,
+                                    e2e::systemFolder() + kFresh}) {
+      winfs::setReadOnly(path, false);
+      DeleteFileA(path.c_str());
+    }
+  }
+
+  static DataFileBuilder saverData() {
+    DataFileBuilder data;
+    data.add("main.swf", bytesOf("FWS\x09movie"))
+        .addImploded("big.txt", bytesOf(std::string(5000, 'a') + "the lazy dog"), e2e::implode)
+        .addCopy("copy of main.swf");
+    return data;
+  }
+  static PackageBuilder package(const std::string& saver = kSaver) {
+    PackageBuilder b;
+    b.mode(2).saverName(saver).offerControlPanel(false).item(6, kProgram, 2, bytesOf("MZ saver")).dataFile(saverData());
+    return b;
+  }
+  std::string installer(const PackageBuilder& b, const std::string& name = "Setup.exe") {
+    std::string path = rootDir() + name;
+    EXPECT_TRUE(winfs::writeFile(path, e2e::buildInstaller(b)));
+    return path;
+  }
+  static e2e::RunResult runQuiet(const std::string& path, bool viaLauncher = false) {
+    e2e::RunOptions options;
+    options.args = {"/q"};
+    options.viaLauncher = viaLauncher;
+    return e2e::runInstaller(path, options);
+  }
+  static std::string saverFolder(const std::string& saver = kSaver) { return e2e::commonFolder() + saver + "\\"; }
+  static std::string program() { return e2e::systemFolder() + kProgram; }
+
+  void expectNothingOfTheSaver() const {
+    EXPECT_FALSE(winfs::exists(saverFolder()));
+    EXPECT_FALSE(winfs::exists(program()));
+    EXPECT_FALSE(e2e::uninstallEntryExists(kSaver));
+  }
+  void expectWorkFolderGone() const { EXPECT_EQ(e2e::workFolders(), workFoldersBefore_); }
+
+  static constexpr const char* kSaver = "Safety Test Saver";
+  static constexpr const char* kProgram = "Safety Test Saver.scr";
+  static constexpr const char* kShared = "Safety Shared.dll";     // other savers' library
+  static constexpr const char* kFresh = "Safety Fresh.dll";      // created by the run
+  std::vector<std::string> workFoldersBefore_;
+};
+
+// --- The Windows folder ------------------------------------------------------
+
+// A saver named "Fonts": the Windows folder's own "Fonts" folder is neither
+// asked about nor touched, with a window or without.
+TEST_F(ElevatedSafety, SaverNamedLikeAWindowsFolderLeavesThatFolderAlone) {
+  e2e::FlashStandIn flash;
+  const std::string fonts = windowsFolder() + "Fonts\\";
+  const std::string planted = fonts + "safety test font.ttf";
+  ASSERT_TRUE(winfs::writeFile(planted, "a font the system uses"));
+  ASSERT_TRUE(winfs::writeFile(fonts + "safety sub\\saver.dat", "deeper down: not an installation of ours"));
+  const auto before = contentsOf(fonts);
+  ASSERT_GE(before.size(), 3u);
+  std::string path = installer(package("Fonts"));
+
+  for (bool quiet : {true, false}) {
+    SCOPED_TRACE(quiet ? "quiet" : "interactive");
+    e2e::RunResult run;
+    if (quiet) {
+      run = runQuiet(path);
+    } else {
+      e2e::InstallerSession session(path, {});
+      HWND form = session.waitForForm();
+      ASSERT_NE(form, nullptr);
+      ui::pressButton(form, idInstallBtn);
+      run = session.finish();
+    }
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.dialogs.empty()) << run.dialogs[0].text;  // no overwrite question
+    EXPECT_EQ(contentsOf(fonts), before);
+    EXPECT_EQ(winfs::fileSize(saverFolder("Fonts") + "saver.dat"), 1240);
+    e2e::removeSaver("Fonts", kProgram);
+  }
+  winfs::removeTree(fonts + "safety sub");
+  DeleteFileA(planted.c_str());
+}
+
+// --- The clean-up of a failed install ------------------------------------------
+
+// Item 10 is imploded but claims a wrong size: it fails with a dialog after
+// every other item is written.  While that dialog is up the files the
+// install skipped as busy are released; the clean-up that follows must still
+// leave them, and remove only the library it created.
+TEST_F(ElevatedSafety, FailedInstallRemovesOnlyWhatItCreated) {
+  e2e::FlashStandIn flash;
+  ASSERT_TRUE(winfs::writeFile(program(), "MZ another saver's program"));
+  ASSERT_TRUE(winfs::writeFile(e2e::commonFolder() + kShared, "MZ shared by other savers"));
+  UniqueFile heldProgram = holdOpen(program());
+  UniqueFile heldShared = holdOpen(e2e::commonFolder() + kShared);
+  ASSERT_TRUE(heldProgram && heldShared);
+
+  PackageBuilder b = package();
+  b.item(7, kShared, 3, bytesOf("MZ new shared"));
+  b.item(9, kFresh, 2, bytesOf("MZ fresh"));
+  b.compressedItem(10, "extra10.txt", 1, bytesOf(std::string(3000, 'z')), e2e::implode);
+  b.editHeader([](PackageHeader& h) { h.items[10].expandedSize = 2999; });
+
+  bool released = false;
+  e2e::RunOptions options;
+  options.args = {"/q"};
+  options.answer = [&](const ui::DialogRecord& d) {
+    heldProgram.reset();
+    heldShared.reset();
+    released = true;
+    return ui::answerWithFirstOf({IDABORT, IDOK})(d);
+  };
+  e2e::RunResult run = e2e::runInstaller(installer(b), options);
+
+  EXPECT_EQ(run.exitCode, errSizeMismatch);
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  EXPECT_TRUE(released);
+  EXPECT_EQ(winfs::readText(program()), "MZ another saver's program");
+  EXPECT_EQ(winfs::readText(e2e::commonFolder() + kShared), "MZ shared by other savers");
+  EXPECT_FALSE(winfs::exists(e2e::systemFolder() + kFresh));
+  EXPECT_FALSE(winfs::exists(saverFolder()));
+  EXPECT_FALSE(e2e::uninstallEntryExists(kSaver));
+  expectWorkFolderGone();
+}
+
+// A library of ours in the common folder that existed before is replaced
+// by the install and stays when the install fails afterwards (bringing the
+// old bytes back is not the clean-up's job); one the run created goes.
+TEST_F(ElevatedSafety, ReplacedLibraryStaysCreatedOneGoes) {
+  e2e::FlashStandIn flash;
+  ASSERT_TRUE(winfs::writeFile(e2e::commonFolder() + kShared, "MZ shared by other savers"));
+  PackageBuilder b = package();
+  b.item(7, kShared, 3, bytesOf("MZ new shared"));
+  b.item(9, kFresh, 2, bytesOf("MZ fresh"));
+  b.compressedItem(10, "extra10.txt", 1, bytesOf(std::string(3000, 'z')), e2e::implode);
+  b.editHeader([](PackageHeader& h) { h.items[10].expandedSize = 2999; });
+  e2e::RunResult run = runQuiet(installer(b));
+  EXPECT_EQ(run.exitCode, errSizeMismatch);
+  EXPECT_TRUE(winfs::exists(e2e::commonFolder() + kShared));
+  EXPECT_FALSE(winfs::exists(e2e::systemFolder() + kFresh));
+  expectNothingOfTheSaver();
+  expectWorkFolderGone();
+}
+
+// A data file whose table is damaged is refused before any item is written:
+// a library found in place keeps its bytes, nothing new appears.
+TEST_F(ElevatedSafety, DamagedDataFileIsRefusedBeforeAnyItemIsWritten) {
+  e2e::FlashStandIn flash;
+  ASSERT_TRUE(winfs::writeFile(e2e::commonFolder() + kShared, "MZ shared by other savers"));
+  DataFileLayout layout;
+  Bytes data = saverData().build(&layout);
+  // The second member's header claims data far past the end of the file.
+  storeLe32(data.data() + layout.memberOffsets[1] + kMemberStoredSizeField, 0x7fffffff);
+  PackageBuilder b = package();
+  b.item(8, "saverdata.bin", 7, data);
+  b.item(7, kShared, 3, bytesOf("MZ new shared"));
+  b.item(9, kFresh, 2, bytesOf("MZ fresh"));
+  e2e::RunResult run = runQuiet(installer(b));
+  EXPECT_EQ(run.exitCode, errCorruptPackage);
+  EXPECT_EQ(winfs::readText(e2e::commonFolder() + kShared), "MZ shared by other savers");
+  EXPECT_FALSE(winfs::exists(e2e::systemFolder() + kFresh));
+  expectNothingOfTheSaver();
+  expectWorkFolderGone();
+}
+
+// --- Closing the preparing window -------------------------------------------------
+
+HWND preparingWindow() {
+  ui::WindowQuery q;
+  q.className = PreparingWindow::kClassName;
+  return ui::waitForWindow(q, 30000);
+}
+
+// During start-up: closed while a start-up dialog is up (a preview picture
+// that cannot be read), the sequence ends when the dialog is answered; the
+// installer window never shows, the work folder goes and the launcher hears
+// 0x501.
+TEST_F(ElevatedSafety, ClosingThePreparingWindowDuringStartUp) {
+  e2e::FlashStandIn flash;
+  PackageBuilder b = package();
+  b.mode(1).preview("preview.bmp", bytesOf("not a bitmap at all"));
+  e2e::RunOptions options;
+  options.viaLauncher = true;
+  bool posted = false;
+  options.answer = [&](const ui::DialogRecord& d) {
+    ui::WindowQuery q;
+    q.className = PreparingWindow::kClassName;
+    posted = PostMessageA(ui::findWindow(q), WM_CLOSE, 0, 0) != FALSE;
+    return ui::answerWithFirstOf({IDOK})(d);
+  };
+  e2e::InstallerSession session(installer(b), options);
+  e2e::RunResult run = session.finish();
+  EXPECT_TRUE(posted);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0);
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  EXPECT_EQ(run.dialogs[0].text, corruptFileMessage().text);
+  EXPECT_TRUE(hasClosedReport(run));
+  expectNothingOfTheSaver();
+  expectWorkFolderGone();
+}
+
+// Ready, and then during an install (the overwrite question is up): closing
+// the preparing window is refused while installing, and otherwise is the
+// installer window's own close.
+TEST_F(ElevatedSafety, ClosingThePreparingWindowWhenReadyAndWhileInstalling) {
+  e2e::FlashStandIn flash;
+  std::string path = installer(package());
+  {
+    SCOPED_TRACE("ready");
+    e2e::RunOptions options;
+    options.viaLauncher = true;
+    e2e::InstallerSession session(path, options);
+    ASSERT_NE(session.waitForForm(), nullptr);
+    HWND preparing = preparingWindow();
+    ASSERT_NE(preparing, nullptr);
+    PostMessageA(preparing, WM_CLOSE, 0, 0);
+    e2e::RunResult run = session.finish();
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(hasClosedReport(run));
+    expectNothingOfTheSaver();
+    expectWorkFolderGone();
+  }
+  {
+    SCOPED_TRACE("installing");
+    ASSERT_EQ(runQuiet(path).exitCode, 0);  // an earlier installation: Install asks first
+    e2e::RunOptions options;
+    options.viaLauncher = true;
+    bool refused = false;
+    options.answer = [&](const ui::DialogRecord& d) {
+      ui::WindowQuery q;
+      q.className = PreparingWindow::kClassName;
+      HWND preparing = ui::findWindow(q);
+      DWORD_PTR ignored = 0;
+      // Sent: it is handled (and refused) before the question is answered.
+      SendMessageTimeoutA(preparing, WM_CLOSE, 0, 0, SMTO_NORMAL, 5000, &ignored);
+      refused = IsWindow(preparing) != FALSE;
+      return ui::answerWithFirstOf({IDOK})(d);
+    };
+    e2e::InstallerSession session(path, options);
+    HWND form = session.waitForForm();
+    ASSERT_NE(form, nullptr);
+    ui::pressButton(form, idInstallBtn);
+    e2e::RunResult run = session.finish();
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_EQ(run.dialogs.size(), 1u);
+    EXPECT_EQ(winfs::fileSize(saverFolder() + "saver.dat"), 1240);  // the install went through
+    EXPECT_TRUE(hasClosedReport(run));
+    expectWorkFolderGone();
+  }
+}
+
+// --- Other processes' windows -----------------------------------------------------
+
+// A launcher that never returns from the first report: the install goes on
+// after the timeout as if there were no launcher, and completes.
+TEST_F(ElevatedSafety, HungLauncherDoesNotFreezeTheInstall) {
+  e2e::FlashStandIn flash;
+  ScopedVariable hang("LAUNCHER_DOUBLE_HANG_ON", "read installer heard file");
+  DWORD start = GetTickCount();
+  e2e::RunResult run = runQuiet(installer(package()), true);
+  DWORD ms = ui::elapsedMs(start);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_LT(ms, 40000u);
+  EXPECT_EQ(winfs::fileSize(saverFolder() + "saver.dat"), 1240);
+  EXPECT_TRUE(e2e::uninstallEntryExists(kSaver));
+  // Only the report it hung on reached it.
+  ASSERT_FALSE(run.reports.empty());
+  EXPECT_EQ(run.reports[0].bytes, std::string("read installer heard file") + '\0');
+  for (std::size_t i = 1; i < run.reports.size(); ++i) EXPECT_TRUE(run.reports[i].closed);
+  expectWorkFolderGone();
+}
+
+// --- A step that raises -------------------------------------------------------------
+
+// Quiet: a failed install with a non-zero exit code and nothing left.
+// Interactive: the failure on the status line, the window stays and can be
+// closed (the installing state was left).
+TEST_F(ElevatedSafety, AStepThatRaisesEndsAsAFailedInstall) {
+  e2e::FlashStandIn flash;
+  ScopedVariable raise("BRINDLEFAX_TEST_RAISE_IN", "expandDataFile");
+  std::string path = installer(package());
+  {
+    SCOPED_TRACE("quiet");
+    e2e::RunResult run = runQuiet(path);
+    EXPECT_EQ(run.exitCode, errUnspecified);
+    expectNothingOfTheSaver();
+    expectWorkFolderGone();
+  }
+  {
+    SCOPED_TRACE("interactive");
+    e2e::RunOptions options;
+    options.viaLauncher = true;
+    e2e::InstallerSession session(path, options);
+    HWND form = session.waitForForm();
+    ASSERT_NE(form, nullptr);
+    ui::pressButton(form, idInstallBtn);
+    // The status line settles on the failure; then the window must close.
+    HWND status = ui::findControl(form, idLabCopying);
+    const std::string failed = installStatusText(errUnspecified);
+    DWORD start = GetTickCount();
+    while (ui::controlText(status) != failed && ui::elapsedMs(start) < 20000) Sleep(ui::kPollMs);
+    EXPECT_EQ(ui::controlText(status), failed);
+    PostMessageA(form, WM_CLOSE, 0, 0);
+    e2e::RunResult run = session.finish();
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(hasClosedReport(run));
+    expectNothingOfTheSaver();
+    expectWorkFolderGone();
+  }
+}
+
+}  // namespace
