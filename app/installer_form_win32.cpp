@@ -17,6 +17,7 @@
 #include "system/file_stream_win32.h"
 #include "system/launcher_win32.h"
 #include "system/system_library_win32.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
@@ -213,7 +214,7 @@ void TInstallerForm::setClientHeight(int height) {
 
 void TInstallerForm::arrangeWithoutLicense() {
   SetWindowPos(installBtn_, nullptr, 0, 0, kInstallWidth, 25, SWP_NOMOVE | SWP_NOZORDER);
-  SetWindowTextA(installBtn_, loadText(IDS_INSTALL_BUTTON).c_str());
+  winSetWindowText(installBtn_, loadText(IDS_INSTALL_BUTTON));
   ShowWindow(license_, SW_HIDE);
   sizeable_ = false;
   SetWindowLongA(hwnd_, GWL_STYLE, kFixedStyle);
@@ -260,7 +261,7 @@ bool TInstallerForm::arrangeWithLicense(const std::string& licensePath) {
     src.pos = 0;
     es.dwError = 0;
     if (SendMessageA(license_, EM_STREAMIN, SF_TEXT, reinterpret_cast<LPARAM>(&es)) == 0 && !text.empty())
-      SetWindowTextA(license_, text.c_str());
+      winSetWindowText(license_, text);
   }
   ShowWindow(license_, SW_SHOW);
   sizeable_ = true;
@@ -269,7 +270,7 @@ bool TInstallerForm::arrangeWithLicense(const std::string& licensePath) {
   minHeight_ = kPreviewBottom + 2 + kLicenseHeight + 4 + kButtonPanelHeight + 20;  // 465
   minWidth_ = maxWidth_ = kWindowWidth;
   SetWindowPos(installBtn_, nullptr, 0, 0, kInstallWidthLicense, 25, SWP_NOMOVE | SWP_NOZORDER);
-  SetWindowTextA(installBtn_, loadText(IDS_ACCEPT_INSTALL_BUTTON).c_str());
+  winSetWindowText(installBtn_, loadText(IDS_ACCEPT_INSTALL_BUTTON));
   ShowWindow(cancelBtn_, SW_SHOW);
   return true;
 }
@@ -317,7 +318,7 @@ void TInstallerForm::FormShow() {
 void TInstallerForm::showStatus(const std::string& text) {
   if (runMode_ == 4) return;
   ShowWindow(labCopying_, SW_SHOW);
-  SetWindowTextA(labCopying_, text.c_str());
+  winSetWindowText(labCopying_, text);
   InvalidateRect(labCopying_, nullptr, TRUE);
   UpdateWindow(labCopying_);
 }
