@@ -40,8 +40,9 @@ std::optional<std::string> platformUtf16ToAnsi(std::u16string_view text, unsigne
   std::wstring wide = asWide(text);
   int inLength = static_cast<int>(wide.size());
   BOOL usedDefault = FALSE;
-  // Best-fit mapping would turn "Ł" into "L": a different name.
-  DWORD flags = lossy ? 0 : WC_NO_BEST_FIT_CHARS;
+  // Best-fit mapping would turn "Ł" into "L": a different name.  The lossy
+  // form puts '?' where the ANSI functions of Windows do.
+  DWORD flags = WC_NO_BEST_FIT_CHARS;
   BOOL* used = lossy ? nullptr : &usedDefault;
   int n = WideCharToMultiByte(codePage, flags, wide.data(), inLength, nullptr, 0, nullptr, used);
   if (n == 0 && GetLastError() == ERROR_INVALID_FLAGS) {

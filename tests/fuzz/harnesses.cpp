@@ -22,6 +22,7 @@
 #include "base/code_page.h"
 #include "base/names.h"
 #include "package/trailer.h"
+#include "package/package_text.h"
 #include "package/validate.h"
 #include "package/zstream.h"
 #include "tools/implode/implode.h"
@@ -205,6 +206,13 @@ int dataFileImpl(const std::uint8_t* data, std::size_t size)
                back->dataOffset == entries[i].dataOffset);
     std::optional<DataFileEntry> direct = parseDataFileEntry(file.subspan(kSaverDataRecordSize + kDataFileEntrySize * i));
     FUZZ_CHECK(direct && *direct == entries[i]);
+  }
+
+  // The table is checked on the names as text (validateDataFile reads them
+  // in code page 1252).
+  if (!decodeEntryNames(entries, 1252)) {
+    FUZZ_CHECK(rc == errBadName);
+    return 0;
   }
 
   // The table check reads only inside the file, and a failing read is passed

@@ -65,6 +65,7 @@ TEST_F(WideNamesTest, FoldersFilesCopiesAndDeletionOutsideTheCodePage) {
 }
 
 TEST_F(WideNamesTest, WorkFolderUnderAProfileOutsideTheCodePage) {
+  createFolderPath(wideRoot());
   std::string folder;
   ASSERT_EQ(createWorkFolderIn(wideRoot() + "Brindlefax", "ZNK", folder), errOk);
   EXPECT_EQ(folder, wideRoot() + "Brindlefax\\ZNK1\\");
@@ -84,7 +85,7 @@ TEST_F(WideNamesTest, RegistryValuesKeepTheirText) {
   winRegDeleteKey(HKEY_CURRENT_USER, "Software\\Brindlefax test");
 }
 
-TEST(StartupShortcut, NamedAfterThePathInTheCodePage) {
+TEST(StartupShortcutName, NamedAfterThePathInTheCodePage) {
   if (GetACP() != 1252) GTEST_SKIP() << "written for code page 1252";
   // Earlier installers hashed the path the A functions reported: '?' for
   // what the code page lacks, and the code page's bytes for the rest.
