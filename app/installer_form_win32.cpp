@@ -261,7 +261,7 @@ bool TInstallerForm::arrangeWithLicense(const std::string& licensePath) {
     src.pos = 0;
     es.dwError = 0;
     if (SendMessageA(license_, EM_STREAMIN, SF_TEXT, reinterpret_cast<LPARAM>(&es)) == 0 && !text.empty())
-      winSetWindowText(license_, text);
+      SetWindowTextA(license_, text.c_str());  // the file's own bytes, not the program's text
   }
   ShowWindow(license_, SW_SHOW);
   sizeable_ = true;

@@ -23,6 +23,17 @@ constexpr const char* kUser = "user32.dll";
 constexpr const char* kAdvapi = "advapi32.dll";
 constexpr const char* kShell = "shell32.dll";
 
+// A path for the W file functions.  Windows refuses a path of MAX_PATH
+// characters or more without the "\\?\" prefix, and so do the A functions
+// everywhere; Wine's W functions would accept it.  The same limit here keeps
+// one behaviour: such a path fails with ERROR_FILENAME_EXCED_RANGE.
+bool widePath(const std::string& path, std::wstring& wide) {
+  wide = toWideText(path);
+  if (wide.size() < MAX_PATH) return true;
+  SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  return false;
+}
+
 const wchar_t* wideOrNull(const std::wstring& s, const char* original) { return original ? s.c_str() : nullptr; }
 
 }  // namespace
@@ -52,39 +63,60 @@ std::string fromAnsiText(const char* text, std::size_t length) {
 }
 
 HANDLE winCreateFile(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
-  if (auto fn = WIDE(kKernel, CreateFileW))
-    return fn(toWideText(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
+  if (auto fn = WIDE(kKernel, CreateFileW)) {
+    std::wstring wide;
+    return widePath(path, wide) ? fn(wide.c_str(), access, share, nullptr, disposition, flags, nullptr)
+                                : INVALID_HANDLE_VALUE;
+  }
   return CreateFileA(toAnsiText(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
 }
 
 DWORD winGetFileAttributes(const std::string& path) {
-  if (auto fn = WIDE(kKernel, GetFileAttributesW)) return fn(toWideText(path).c_str());
+  if (auto fn = WIDE(kKernel, GetFileAttributesW)) {
+    std::wstring wide;
+    return widePath(path, wide) ? fn(wide.c_str()) : INVALID_FILE_ATTRIBUTES;
+  }
   return GetFileAttributesA(toAnsiText(path).c_str());
 }
 
 bool winSetFileAttributes(const std::string& path, DWORD attributes) {
-  if (auto fn = WIDE(kKernel, SetFileAttributesW)) return fn(toWideText(path).c_str(), attributes) != FALSE;
+  if (auto fn = WIDE(kKernel, SetFileAttributesW)) {
+    std::wstring wide;
+    return widePath(path, wide) && fn(wide.c_str(), attributes) != FALSE;
+  }
   return SetFileAttributesA(toAnsiText(path).c_str(), attributes) != FALSE;
 }
 
 bool winCreateDirectory(const std::string& path) {
-  if (auto fn = WIDE(kKernel, CreateDirectoryW)) return fn(toWideText(path).c_str(), nullptr) != FALSE;
+  if (auto fn = WIDE(kKernel, CreateDirectoryW)) {
+    std::wstring wide;
+    return widePath(path, wide) && fn(wide.c_str(), nullptr) != FALSE;
+  }
   return CreateDirectoryA(toAnsiText(path).c_str(), nullptr) != FALSE;
 }
 
 bool winRemoveDirectory(const std::string& path) {
-  if (auto fn = WIDE(kKernel, RemoveDirectoryW)) return fn(toWideText(path).c_str()) != FALSE;
+  if (auto fn = WIDE(kKernel, RemoveDirectoryW)) {
+    std::wstring wide;
+    return widePath(path, wide) && fn(wide.c_str()) != FALSE;
+  }
   return RemoveDirectoryA(toAnsiText(path).c_str()) != FALSE;
 }
 
 bool winDeleteFile(const std::string& path) {
-  if (auto fn = WIDE(kKernel, DeleteFileW)) return fn(toWideText(path).c_str()) != FALSE;
+  if (auto fn = WIDE(kKernel, DeleteFileW)) {
+    std::wstring wide;
+    return widePath(path, wide) && fn(wide.c_str()) != FALSE;
+  }
   return DeleteFileA(toAnsiText(path).c_str()) != FALSE;
 }
 
 bool winCopyFile(const std::string& from, const std::string& to, bool failIfExists) {
   BOOL fail = failIfExists ? TRUE : FALSE;
-  if (auto fn = WIDE(kKernel, CopyFileW)) return fn(toWideText(from).c_str(), toWideText(to).c_str(), fail) != FALSE;
+  if (auto fn = WIDE(kKernel, CopyFileW)) {
+    std::wstring wideFrom, wideTo;
+    return widePath(from, wideFrom) && widePath(to, wideTo) && fn(wideFrom.c_str(), wideTo.c_str(), fail) != FALSE;
+  }
   return CopyFileA(toAnsiText(from).c_str(), toAnsiText(to).c_str(), fail) != FALSE;
 }
 
@@ -127,7 +159,8 @@ bool FolderListing::take(const void* data, bool wide) {
 bool FolderListing::first(const std::string& pattern) {
   if (auto fn = WIDE(kKernel, FindFirstFileW)) {
     WIN32_FIND_DATAW data;
-    find_.reset(fn(toWideText(pattern).c_str(), &data));
+    std::wstring wide;
+    find_.reset(widePath(pattern, wide) ? fn(wide.c_str(), &data) : INVALID_HANDLE_VALUE);
     wide_ = true;
     return find_ && take(&data, true);
   }

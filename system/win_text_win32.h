@@ -26,6 +26,8 @@ std::string fromWideText(const wchar_t* text, std::size_t length);
 std::string fromAnsiText(const char* text, std::size_t length);
 
 // Files and folders; results and GetLastError as the Windows calls give them.
+// A path of MAX_PATH characters or more fails (ERROR_FILENAME_EXCED_RANGE),
+// as it does on Windows without the long-path prefix.
 HANDLE winCreateFile(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags);
 DWORD winGetFileAttributes(const std::string& path);
 bool winSetFileAttributes(const std::string& path, DWORD attributes);
