@@ -10,6 +10,7 @@
 #include "base/diagnostic_trace.h"
 #include "base/messages.h"
 #include "resources/resource_ids.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ void layoutAbortBox(HWND dlg, const std::string& text) {
   HDC dc = GetDC(label);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
   RECT tr = {0, 0, 420, 0};
-  DrawTextA(dc, text.c_str(), -1, &tr, DT_CALCRECT | kLabelDrawFlags);
+  winDrawText(dc, text, tr, DT_CALCRECT | kLabelDrawFlags);
   SelectObject(dc, old);
   ReleaseDC(label, dc);
 
@@ -79,10 +80,10 @@ INT_PTR CALLBACK abortBoxProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_INITDIALOG: {
       auto* args = reinterpret_cast<AbortBoxArgs*>(lp);
-      SetWindowTextA(dlg, args->title.c_str());
+      winSetWindowText(dlg, args->title);
       HWND label = GetDlgItem(dlg, IDC_ABORTBOX_TEXT);
       SetWindowLongPtrA(label, GWL_STYLE, GetWindowLongPtrA(label, GWL_STYLE) | kLabelStyles);
-      SetWindowTextA(label, args->text.c_str());
+      winSetWindowText(label, args->text);
       SendDlgItemMessageA(dlg, IDC_ABORTBOX_ICON, STM_SETICON,
                           reinterpret_cast<WPARAM>(LoadIconA(nullptr, iconFor(args->kind))), 0);
       layoutAbortBox(dlg, args->text);
@@ -183,7 +184,7 @@ int showMessageDialog(DialogKind kind, DialogButtons buttons, const std::string&
     case DialogButtons::OkCancel: type |= MB_OKCANCEL; break;
     default: type |= MB_OK; break;
   }
-  return answerWithinRow(buttons, MessageBoxA(owner, text.c_str(), title.c_str(), type));
+  return answerWithinRow(buttons, winMessageBox(owner, text, title, type));
 }
 
 int showMessage(const MessageSpec& spec) {
@@ -198,8 +199,7 @@ int showMessage(const MessageSpec& spec) {
 void showPlainMessage(const std::string& text) {
   HWND owner = dialogOwner();
   DialogTrace trace;
-  MessageBoxA(owner, text.c_str(), Application::instance().title().c_str(),
-              MB_OK | MB_TOPMOST | (owner ? 0u : MB_TASKMODAL));
+  winMessageBox(owner, text, Application::instance().title(), MB_OK | MB_TOPMOST | (owner ? 0u : MB_TASKMODAL));
 }
 
 

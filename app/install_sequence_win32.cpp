@@ -25,6 +25,7 @@
 #include "system/os_version.h"
 #include "system/saver_folder_win32.h"
 #include "system/uninstall_win32.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
@@ -178,7 +179,7 @@ void TInstallerForm::openReadMe() {
   // As the desktop's user where the system offers that, not with our
   // (elevated) token; otherwise as before.
   if (openThroughDesktopShell(path)) return;
-  ShellExecuteA(Application::instance().mainWindow(), nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  winShellExecute(Application::instance().mainWindow(), path, nullptr, SW_SHOWNORMAL);
 }
 
 void TInstallerForm::promptOpenControlPanel() {
@@ -193,9 +194,7 @@ void TInstallerForm::promptOpenControlPanel() {
 ErrorCode TInstallerForm::installWithoutWindow() {
   unsigned char savedMode = runMode_;
   runMode_ = 4;  // no window updates, no overwrite question
-  char caption[512] = {};
-  GetWindowTextA(hwnd_, caption, sizeof caption);
-  preparing_.setCaption(caption);
+  preparing_.setCaption(winGetWindowText(hwnd_));
   preparing_.setMessage(loadText(IDS_STATUS_INSTALLING));
   ErrorCode result;
   {

@@ -19,6 +19,7 @@
 #include "system/file_stream_win32.h"
 #include "system/launcher_win32.h"
 #include "system/system_library_win32.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
@@ -226,7 +227,7 @@ void TInstallerForm::setClientHeight(int height) {
 
 void TInstallerForm::arrangeWithoutLicense() {
   SetWindowPos(installBtn_, nullptr, 0, 0, kInstallWidth, 25, SWP_NOMOVE | SWP_NOZORDER);
-  SetWindowTextA(installBtn_, loadText(IDS_INSTALL_BUTTON).c_str());
+  winSetWindowText(installBtn_, loadText(IDS_INSTALL_BUTTON));
   ShowWindow(license_, SW_HIDE);
   sizeable_ = false;
   SetWindowLongA(hwnd_, GWL_STYLE, kFixedStyle);
@@ -273,7 +274,7 @@ bool TInstallerForm::arrangeWithLicense(const std::string& licensePath) {
     src.pos = 0;
     es.dwError = 0;
     if (SendMessageA(license_, EM_STREAMIN, SF_TEXT, reinterpret_cast<LPARAM>(&es)) == 0 && !text.empty())
-      SetWindowTextA(license_, text.c_str());
+      SetWindowTextA(license_, text.c_str());  // the file's own bytes, not the program's text
   }
   ShowWindow(license_, SW_SHOW);
   sizeable_ = true;
@@ -282,7 +283,7 @@ bool TInstallerForm::arrangeWithLicense(const std::string& licensePath) {
   minHeight_ = kPreviewBottom + 2 + kLicenseHeight + 4 + kButtonPanelHeight + 20;  // 465
   minWidth_ = maxWidth_ = kWindowWidth;
   SetWindowPos(installBtn_, nullptr, 0, 0, kInstallWidthLicense, 25, SWP_NOMOVE | SWP_NOZORDER);
-  SetWindowTextA(installBtn_, loadText(IDS_ACCEPT_INSTALL_BUTTON).c_str());
+  winSetWindowText(installBtn_, loadText(IDS_ACCEPT_INSTALL_BUTTON));
   ShowWindow(cancelBtn_, SW_SHOW);
   return true;
 }
@@ -330,7 +331,7 @@ void TInstallerForm::FormShow() {
 void TInstallerForm::showStatus(const std::string& text) {
   if (runMode_ == 4) return;
   ShowWindow(labCopying_, SW_SHOW);
-  SetWindowTextA(labCopying_, text.c_str());
+  winSetWindowText(labCopying_, text);
   InvalidateRect(labCopying_, nullptr, TRUE);
   UpdateWindow(labCopying_);
   traceEvent("status", {text});

@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "app/ui_common_win32.h"
 #include "resources/string_ids.h"
+#include "system/win_text_win32.h"
 
 namespace {
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
@@ -62,18 +63,16 @@ bool PreparingWindow::create(HINSTANCE instance) {
 }
 
 void PreparingWindow::setCaption(const std::string& caption) {
-  if (hwnd_) SetWindowTextA(hwnd_, caption.c_str());
+  if (hwnd_) winSetWindowText(hwnd_, caption);
 }
 
 std::string PreparingWindow::caption() const {
-  char buffer[512] = {};
-  if (hwnd_) GetWindowTextA(hwnd_, buffer, sizeof buffer);
-  return buffer;
+  return hwnd_ ? winGetWindowText(hwnd_) : std::string();
 }
 
 void PreparingWindow::setMessage(const std::string& text) {
   if (!label_) return;
-  SetWindowTextA(label_, text.c_str());
+  winSetWindowText(label_, text);
   InvalidateRect(label_, nullptr, TRUE);
   UpdateWindow(label_);
   traceEvent("preparing", {text});

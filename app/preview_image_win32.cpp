@@ -7,6 +7,7 @@
 #include "system/file_stream_win32.h"
 #include "app/ui_common_win32.h"
 #include "system/handles_win32.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
@@ -115,7 +116,7 @@ bool PreviewImage::load(const std::string& path, std::string& error) {
     std::vector<std::uint8_t> bytes;
     ok = readWholeFile(path, bytes, error) && decodeJpeg(bytes.data(), bytes.size(), image_, error);
   } else {
-    UniqueGdiObject bitmap(LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+    UniqueGdiObject bitmap(winLoadImageFile(path, IMAGE_BITMAP, LR_CREATEDIBSECTION));
     ok = bitmap && bitmapToImage(static_cast<HBITMAP>(bitmap.get()), image_);
     if (!ok) error = "not a readable bitmap";
   }

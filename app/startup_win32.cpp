@@ -28,6 +28,7 @@
 #include "system/launcher_win32.h"
 #include "system/os_version_win32.h"
 #include "system/saver_naming.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
@@ -60,9 +61,7 @@ void TInstallerForm::initializeInstaller() {
   };
 
   // 3-8: folders, package, command line.
-  char exe[MAX_PATH + 1] = {};
-  GetModuleFileNameA(nullptr, exe, MAX_PATH);
-  errorCode = initInstallerFolders(exe);
+  errorCode = initInstallerFolders(winModuleFileName());
   if (errorCode == errOk) traceEvent("work folder", {s.folders.workFolder});
   removeStartupShortcut(this);
   if (errorCode == errOk) initPackagePaths();
@@ -71,7 +70,7 @@ void TInstallerForm::initializeInstaller() {
   if (errorCode == errOk) {
     notifyLauncher("read installer heard file");
     runMode_ = s.header.installerMode;
-    for (const std::string& param : commandLineParameters(GetCommandLineA())) {
+    for (const std::string& param : commandLineParameters(winCommandLine().c_str())) {
       if (!isQuietSwitch(param)) continue;
       runMode_ = 4;
       notifyLauncher("quiet installer");
@@ -123,7 +122,7 @@ void TInstallerForm::initializeInstaller() {
   // 16-17: caption, license, buttons.
   if (errorCode == errOk && !quiet) {
     std::string caption = getInstallerCaption(s.paths.saverName);
-    SetWindowTextA(hwnd_, caption.c_str());
+    winSetWindowText(hwnd_, caption);
     app.setTitle(caption);
   }
   if (errorCode == errOk && !quiet) {
@@ -136,8 +135,8 @@ void TInstallerForm::initializeInstaller() {
       arrangeWithoutLicense();
     }
     placeButtons();
-    SetWindowTextA(cancelBtn_, loadText(IDS_CANCEL_BUTTON).c_str());
-    SetWindowTextA(doneBtn_, loadText(IDS_CLOSE_BUTTON).c_str());
+    winSetWindowText(cancelBtn_, loadText(IDS_CANCEL_BUTTON));
+    winSetWindowText(doneBtn_, loadText(IDS_CLOSE_BUTTON));
   }
   stopIfClosed();
   // 18-19: the preview.

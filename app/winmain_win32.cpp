@@ -10,13 +10,12 @@
 #include "base/text.h"
 #include "system/handles_win32.h"
 #include "system/system_library_win32.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
 std::string executableFileName() {
-  char path[MAX_PATH + 1] = {};
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string full(path, n);
+  std::string full = winModuleFileName();
   size_t slash = full.find_last_of("\\/");
   return slash == std::string::npos ? full : full.substr(slash + 1);
 }

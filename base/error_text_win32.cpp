@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "base/code_page.h"
+
 std::string systemErrorText(ErrorCode code) {
   char* buffer = nullptr;
   DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -15,5 +17,6 @@ std::string systemErrorText(ErrorCode code) {
   while (length > 0 && (buffer[length - 1] == '\n' || buffer[length - 1] == '\r')) --length;
   std::string text(buffer ? buffer : "", length);
   if (buffer) LocalFree(buffer);
-  return text;
+  // The system's text is in its code page; the program's texts are UTF-8.
+  return ansiToUtf8(text, GetACP()).value_or(text);
 }

@@ -1,6 +1,8 @@
 // Name rules for stored item names, data file entry names and saver names.
 #include "base/names.h"
 
+#include "base/code_page.h"
+
 #include <cstddef>
 
 namespace {
@@ -34,18 +36,19 @@ bool isReservedDeviceName(std::string_view name) {
   while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
   for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
     if (equalsNoCase(base, device)) return true;
-  if (base.size() != 4) return false;
+  if (base.size() != 4 && base.size() != 5) return false;
   std::string_view prefix = base.substr(0, 3);
   if (!equalsNoCase(prefix, "COM") && !equalsNoCase(prefix, "LPT")) return false;
-  unsigned char digit = static_cast<unsigned char>(base[3]);
-  // Superscript 1, 2 and 3 of the Western code page count as digits here too.
-  return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+  std::string_view digit = base.substr(3);
+  // Superscript 1, 2 and 3 (of the Western code page) count as digits here too.
+  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" || digit == "\xC2\xB2" ||
+         digit == "\xC2\xB3";
 }
 
 }  // namespace
 
 bool isSafeItemFileName(std::string_view name) {
-  if (name.empty() || name.size() > kMaxNameLength) return false;
+  if (name.empty() || !isValidUtf8(name) || utf16Length(name) > kMaxNameLength) return false;
   for (char c : name)
     if (isForbiddenChar(static_cast<unsigned char>(c))) return false;
   if (name == "." || name == "..") return false;
@@ -54,7 +57,7 @@ bool isSafeItemFileName(std::string_view name) {
 }
 
 bool isSafeEntryName(std::string_view name) {
-  if (name.empty() || name.size() > kMaxNameLength) return false;
+  if (name.empty() || !isValidUtf8(name) || utf16Length(name) > kMaxNameLength) return false;
   // Splitting on every backslash also refuses "\x", "\\server\share",
   // "a\\b" and "a\" through their empty components.
   std::size_t start = 0;
@@ -68,5 +71,5 @@ bool isSafeEntryName(std::string_view name) {
 }
 
 bool isValidSaverName(std::string_view name) {
-  return name.size() <= kMaxSaverNameLength && isSafeItemFileName(name);
+  return isSafeItemFileName(name) && utf16Length(name) <= kMaxSaverNameLength;
 }

@@ -2,8 +2,9 @@
 // or registry keys.  A hostile package must not be able to write outside the
 // folder it names, reach a device, or make a name Windows silently alters
 // (trailing dots and spaces are stripped by Win32, so "a.txt." and "a.txt"
-// would be the same file).  Names are 8-bit ANSI; bytes 0x80 and above are
-// accepted as they are.
+// would be the same file).  Names are UTF-8 text (converted from the
+// package's code page first); lengths count characters as Windows does
+// (UTF-16 units), and text that is not valid UTF-8 is refused.
 #pragma once
 
 #include <string_view>

@@ -3,6 +3,7 @@
 #include "base/package_format.h"
 
 #include "base/byte_reader.h"
+#include "base/code_page.h"
 
 #include <algorithm>
 
@@ -222,11 +223,15 @@ std::string previewFileName(std::uint8_t installerMode, std::string_view fileNam
   else return std::string(fileName);
 
   std::string result = changeFileExtension(fileName, ext);
-  if (result.size() > kMaxItemNameLength) {
+  if (utf16Length(result) > kMaxItemNameLength) {
     // Cutting the end would lose the extension the preview loader relies on
-    // and could leave a trailing dot, so shorten the base name instead.
+    // and could leave a trailing dot, so shorten the base name instead, by
+    // whole characters (names are UTF-8).
     std::string base = result.substr(0, result.size() - ext.size());
-    base.resize(kMaxItemNameLength - ext.size());
+    while (!base.empty() && utf16Length(base) > kMaxItemNameLength - ext.size()) {
+      while (!base.empty() && (static_cast<unsigned char>(base.back()) & 0xC0) == 0x80) base.pop_back();
+      if (!base.empty()) base.pop_back();
+    }
     result = base + std::string(ext);
   }
   return result;

@@ -6,7 +6,9 @@
 // data file: a 1240-byte SaverDataRecord, fileCount DataFileEntry records of
 // 264 bytes, and members (a 44-byte MemberHeader followed by the data) at the
 // entries' absolute offsets.  All integers are little-endian two's
-// complement, all text is 8-bit ANSI.  Neither format has a magic number, a
+// complement, all text is 8-bit ANSI in the installing machine's code page
+// (the parsers keep the bytes; package/package_text.h converts the names to
+// the program's UTF-8).  Neither format has a magic number, a
 // version or a checksum; see package/validate.h for the consistency checks
 // and package/trailer.h for the optional integrity trailer.
 //

@@ -10,7 +10,7 @@
 
 #include "base/package_format.h"
 
-// Folders of the run, each a full ANSI path ending with a backslash.
+// Folders of the run, each a full path (UTF-8) ending with a backslash.
 struct InstallerFolders {
   std::string windowsFolder;    // %WINDIR%
   std::string systemFolder;     // the system directory as this process sees it

@@ -1,27 +1,23 @@
 // COM helpers (declared in flash/com_win32.h).
 #include "flash/com_win32.h"
 
+#include <algorithm>
 #include <vector>
+
+#include "base/code_page.h"
 
 const CLSID CLSID_ShockwaveFlashControl = {
     0xD27CDB6E, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 
-Bstr::Bstr(const std::string& ansi) {
-  int n = ansi.empty() ? 0
-                       : MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()),
-                                             nullptr, 0);
-  b_ = SysAllocStringLen(nullptr, static_cast<UINT>(n));
-  if (b_ && n > 0)
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), b_, n);
+Bstr::Bstr(const std::string& text) {
+  std::u16string wide = utf8ToUtf16(text);
+  b_ = SysAllocStringLen(nullptr, static_cast<UINT>(wide.size()));
+  if (b_) std::copy(wide.begin(), wide.end(), b_);
 }
 
-std::string ansiFromWide(const wchar_t* text, int length) {
+std::string textFromWide(const wchar_t* text, int length) {
   if (!text || length <= 0) return std::string();
-  int n = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string();
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, length, out.data(), n, nullptr, nullptr);
-  return out;
+  return utf16ToUtf8(std::u16string(text, text + length));
 }
 
 DISPID dispidOfName(IDispatch* object, const char* name) {

@@ -78,11 +78,11 @@ private:
   bool ok_;
 };
 
-// An owned BSTR made from ANSI text in the system code page.
+// An owned BSTR made from UTF-8 text.
 class Bstr {
 public:
   Bstr() = default;
-  explicit Bstr(const std::string& ansi);
+  explicit Bstr(const std::string& text);
   ~Bstr() { SysFreeString(b_); }
   Bstr(const Bstr&) = delete;
   Bstr& operator=(const Bstr&) = delete;
@@ -106,8 +106,8 @@ private:
   VARIANT v_;
 };
 
-// Wide text (a BSTR's) as ANSI in the system code page.
-std::string ansiFromWide(const wchar_t* text, int length);
+// Wide text (a BSTR's) as UTF-8.
+std::string textFromWide(const wchar_t* text, int length);
 
 // The dispatch id of a member by name; DISPID_UNKNOWN when the object does
 // not know it.

@@ -13,6 +13,7 @@
 #include "flash/flash_version.h"
 #include "system/folders_win32.h"
 #include "system/handles_win32.h"
+#include "system/win_text_win32.h"
 
 FlashTimings& flashTimings() {
   static FlashTimings timings;
@@ -30,7 +31,7 @@ bool readVersionVariable(IDispatch* control, std::string& text) {
   if (FAILED(callMethod(control, "GetVariable", &name, nullptr, &result))) return false;
   if (result.value().vt != VT_BSTR) return false;
   BSTR b = result.value().bstrVal;
-  text = ansiFromWide(b, b ? static_cast<int>(SysStringLen(b)) : 0);
+  text = textFromWide(b, b ? static_cast<int>(SysStringLen(b)) : 0);
   return true;
 }
 
@@ -41,19 +42,9 @@ ErrorCode getFlashOCXFilePath(std::string& path) {
   // Read access is all this needs; asking for more fails for users without
   // write access to HKEY_CLASSES_ROOT and would hide an installed control.
   UniqueRegKey key;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kFlashInprocServerKey, 0, KEY_QUERY_VALUE, key.put()) !=
-      ERROR_SUCCESS)
+  if (winRegOpenKey(HKEY_CLASSES_ROOT, kFlashInprocServerKey, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
     return errFlashPlayerMissing;
-  DWORD type = 0;
-  DWORD size = 0;
-  if (RegQueryValueExA(key.get(), nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0)
-    return errFlashPlayerMissing;
-  std::vector<char> buffer(size + 1, '\0');  // the stored text need not end in NUL
-  if (RegQueryValueExA(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
-                       &size) != ERROR_SUCCESS)
-    return errFlashPlayerMissing;
-  path = buffer.data();
+  if (winRegQueryString(key.get(), nullptr, path) != ERROR_SUCCESS) return errFlashPlayerMissing;
   return path.empty() ? errFlashPlayerMissing : errOk;
 }
 
@@ -136,8 +127,8 @@ ErrorCode runFlashPlayerInstaller(const std::string& fileName, bool silent) {
   if (!fileExists(path)) return errFlashInstallerMissing;
 
   Application& app = Application::instance();
-  auto shown = reinterpret_cast<std::intptr_t>(ShellExecuteA(
-      app.mainWindow(), nullptr, path.c_str(), parameters, nullptr, silent ? SW_HIDE : SW_SHOWNORMAL));
+  auto shown = static_cast<std::intptr_t>(
+      winShellExecute(app.mainWindow(), path, parameters, silent ? SW_HIDE : SW_SHOWNORMAL));
   if (silent) app.bringToFront();
   if (shown > 32) return errOk;
   if (shown == 0) return errOutOfMemory;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "base/code_page.h"
 #include "base/error_text_win32.h"
 #include "base/install_ui.h"
 #include "base/messages.h"
@@ -11,9 +12,11 @@
 #include "base/text.h"
 #include "package/compressor_win32.h"
 #include "package/package_reader_win32.h"
+#include "package/package_text.h"
 #include "package/validate.h"
 #include "system/folders_win32.h"
 #include "system/os_version.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
@@ -112,7 +115,10 @@ ErrorCode SaverFiles::openDataFile(const std::string& path, bool showErrors) {
 // damaged data file leaves nothing half-expanded behind.
 ErrorCode SaverFiles::checkTable(std::uint64_t dataFileSize) {
   std::int32_t count = record_.fileCount();
-  std::span<const DataFileEntry> table(entries_.data() + 1, static_cast<std::size_t>(count));
+  std::span<DataFileEntry> table(entries_.data() + 1, static_cast<std::size_t>(count));
+  // Converted once, right after they were read from the file: names are
+  // text in this machine's code page, checked and used as UTF-8.
+  if (!decodeEntryNames(table, machineCodePage())) return errBadName;
   auto readAt = [this](std::uint64_t offset, std::uint8_t* dst, std::size_t n) -> ErrorCode {
     if (ErrorCode e = dataFile_.seek(offset)) return e;
     return dataFile_.readExact(dst, n);
@@ -151,8 +157,8 @@ ErrorCode SaverFiles::expandDataFile() {
     dataFile_.close();
   }
   std::string marked = s.paths.saverFolder + mainName;
-  DWORD attributes = GetFileAttributesA(marked.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(marked.c_str(), attributes | FILE_ATTRIBUTE_ARCHIVE);
+  DWORD attributes = winGetFileAttributes(marked);
+  if (attributes != INVALID_FILE_ATTRIBUTES) winSetFileAttributes(marked, attributes | FILE_ATTRIBUTE_ARCHIVE);
   return result;
 }
 
@@ -173,7 +179,7 @@ ErrorCode SaverFiles::expandMember(const std::string& targetFolder, int index) {
   std::string folder = folderOf(path);
   if (!folder.empty() && !folderExists(folder)) createFolderPath(folder);
   result = writeMember(path, member);
-  if (result != errOk && result != errFileMissing) DeleteFileA(path.c_str());
+  if (result != errOk && result != errFileMissing) winDeleteFile(path);
   return result;
 }
 

@@ -14,11 +14,14 @@
 #include "package/explode.h"
 #include "base/package_format.h"
 #include "base/names.h"
+#include "base/code_page.h"
+#include "package/package_text.h"
 #include "package/trailer.h"
 #include "package/validate.h"
 #include "system/file_stream_win32.h"
 #include "system/folders_win32.h"
 #include "system/os_version.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
@@ -26,14 +29,7 @@ constexpr std::size_t kCopyBlock = 256 * 1024;
 constexpr int kTempDatDeleteAttempts = 100;
 constexpr int kLibraryDeleteAttempts = 1000;
 
-std::string modulePath() {
-  std::vector<char> buffer(MAX_PATH + 1);
-  for (;;) {
-    DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n < buffer.size()) return std::string(buffer.data(), n);
-    buffer.resize(buffer.size() * 2);  // truncated: a longer path than MAX_PATH
-  }
-}
+std::string modulePath() { return winModuleFileName(); }
 
 // Copies `count` bytes from `in` (at its position) to `out` in blocks.
 ErrorCode copyBlocks(FileStream& in, FileStream& out, std::uint64_t count, std::uint64_t& copied) {
@@ -201,7 +197,9 @@ ErrorCode readInstallerHeader(InstallUi& ui) {
   fileSize = packageContentEnd(fileSize, [&package](std::uint64_t at, std::uint8_t* dst, std::size_t n) {
     return package.seek(at) == errOk && package.readExact(dst, n) == errOk;
   });
-  result = validatePackageHeader(*header, fileSize);
+  // Names are text in this machine's code page; they are checked as UTF-8.
+  if (!decodeHeaderNames(*header, machineCodePage())) result = errBadName;
+  if (result == errOk) result = validatePackageHeader(*header, fileSize);
   if (result == errOk && !isValidSaverName(header->saverName)) result = errBadName;
   if (result != errOk) {
     ui.reportInstallError(result, path);

@@ -1,6 +1,8 @@
 // Package and data file consistency checks.
 #include "package/validate.h"
 
+#include "package/package_text.h"
+
 #include "base/names.h"
 
 #include <algorithm>
@@ -89,10 +91,11 @@ ErrorCode validateDataFileTable(const SaverDataRecord& record, std::span<const D
   return errOk;
 }
 
-ErrorCode validateDataFile(std::span<const std::uint8_t> dataFile) {
+ErrorCode validateDataFile(std::span<const std::uint8_t> dataFile, unsigned codePage) {
   SaverDataRecord record;
   std::vector<DataFileEntry> entries;
   if (!parseDataFileTable(dataFile, record, entries)) return errCorruptPackage;
+  if (!decodeEntryNames(entries, codePage)) return errBadName;
   auto readAt = [dataFile](std::uint64_t offset, std::uint8_t* dst, std::size_t n) -> ErrorCode {
     if (offset > dataFile.size() || n > dataFile.size() - offset) return errCorruptPackage;
     std::copy(dataFile.begin() + static_cast<std::ptrdiff_t>(offset),

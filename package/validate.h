@@ -54,5 +54,6 @@ using DataFileReadAt = std::function<ErrorCode(std::uint64_t offset, std::uint8_
 ErrorCode validateDataFileTable(const SaverDataRecord& record, std::span<const DataFileEntry> entries,
                                 std::uint64_t dataFileSize, const DataFileReadAt& readAt);
 
-// The same checks on a whole data file in memory (parsing its table first).
-ErrorCode validateDataFile(std::span<const std::uint8_t> dataFile);
+// The same checks on a whole data file in memory (parsing its table first),
+// its entry names read as text in `codePage`.
+ErrorCode validateDataFile(std::span<const std::uint8_t> dataFile, unsigned codePage = 1252);

@@ -2,29 +2,21 @@
 // system/access_win32.h).
 #include "system/access_win32.h"
 
+#include <sddl.h>
+
+#include "system/system_library_win32.h"
+#include "system/win_text_win32.h"
+
 
 namespace {
 
-// advapi32 functions of Windows 2000 and later: looked up, so the program
+// advapi32 functions of Windows 2000 and later are looked up, so the program
 // still loads on Windows 95 and NT 4, where folders keep their inherited list.
-using ConvertSddlToSdFn = BOOL(WINAPI*)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
-using ConvertSdToSddlFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, DWORD, SECURITY_INFORMATION, LPSTR*, PULONG);
-using CheckTokenMembershipFn = BOOL(WINAPI*)(HANDLE, PSID, PBOOL);
-using AllocateAndInitializeSidFn = BOOL(WINAPI*)(PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD,
-                                                 DWORD, DWORD, DWORD, DWORD, PSID*);
-using FreeSidFn = PVOID(WINAPI*)(PSID);
-
-constexpr DWORD kSddlRevision1 = 1;
-
-template <typename Fn>
-Fn advapiFunction(const char* name) {
-  HMODULE advapi = GetModuleHandleA("advapi32.dll");
-  if (!advapi) return nullptr;
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(advapi, name)));
-}
+HMODULE advapi() { return GetModuleHandleA("advapi32.dll"); }
+#define ADVAPI(name) procAddress<decltype(&::name)>(advapi(), #name)
 
 BOOL createFolderWithAttributes(const std::string& path, SECURITY_ATTRIBUTES* attributes) {
-  return CreateDirectoryA(path.c_str(), attributes);
+  return winCreateDirectory(path, attributes);
 }
 
 CreateFolderFunction createFolder = createFolderWithAttributes;
@@ -32,9 +24,9 @@ CreateFolderFunction createFolder = createFolderWithAttributes;
 }  // namespace
 
 bool processIsAdministrator() {
-  auto check = advapiFunction<CheckTokenMembershipFn>("CheckTokenMembership");
-  auto allocate = advapiFunction<AllocateAndInitializeSidFn>("AllocateAndInitializeSid");
-  auto release = advapiFunction<FreeSidFn>("FreeSid");
+  auto check = ADVAPI(CheckTokenMembership);
+  auto allocate = ADVAPI(AllocateAndInitializeSid);
+  auto release = ADVAPI(FreeSid);
   if (!check || !allocate || !release) return false;
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   PSID administrators = nullptr;
@@ -48,8 +40,8 @@ bool processIsAdministrator() {
 
 PrivateFolderSecurity::PrivateFolderSecurity() {
   if (!processIsAdministrator()) return;
-  auto convert = advapiFunction<ConvertSddlToSdFn>("ConvertStringSecurityDescriptorToSecurityDescriptorA");
-  if (!convert || !convert(kAdminOnlyFolderSddl, kSddlRevision1, &descriptor_, nullptr)) {
+  auto convert = ADVAPI(ConvertStringSecurityDescriptorToSecurityDescriptorA);
+  if (!convert || !convert(kAdminOnlyFolderSddl, SDDL_REVISION_1, &descriptor_, nullptr)) {
     descriptor_ = nullptr;
     return;
   }
@@ -68,7 +60,7 @@ BOOL createPrivateFolder(const std::string& path) {
 }
 
 bool isReparsePoint(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = winGetFileAttributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
@@ -79,9 +71,9 @@ CreateFolderFunction setCreateFolderFunction(CreateFolderFunction function) {
 }
 
 std::string descriptorAccessList(PSECURITY_DESCRIPTOR descriptor) {
-  auto convert = advapiFunction<ConvertSdToSddlFn>("ConvertSecurityDescriptorToStringSecurityDescriptorA");
+  auto convert = ADVAPI(ConvertSecurityDescriptorToStringSecurityDescriptorA);
   LPSTR text = nullptr;
-  if (!descriptor || !convert || !convert(descriptor, kSddlRevision1, DACL_SECURITY_INFORMATION, &text, nullptr))
+  if (!descriptor || !convert || !convert(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
     return std::string();
   std::string result(text);
   LocalFree(text);

@@ -12,22 +12,14 @@
 #include "base/install_ui.h"
 #include "system/folders_win32.h"
 #include "system/launcher_win32.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
 constexpr int kCancelItem = 2;  // IDCANCEL
 
 // The running program's path exactly as the system reports it.
-std::string modulePath() {
-  std::vector<char> buffer(MAX_PATH + 1);
-  for (int tries = 0; tries < 4; ++tries) {
-    DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return std::string();
-    if (n < buffer.size()) return std::string(buffer.data(), n);
-    buffer.resize(buffer.size() * 4);  // truncated
-  }
-  return std::string();
-}
+std::string modulePath() { return winModuleFileName(); }
 
 }  // namespace
 
@@ -39,7 +31,7 @@ void closeDisplayProperties() {
   for (const std::string& title : titles) {
     // An empty title would match any untitled window.
     if (title.empty()) continue;
-    HWND window = FindWindowA(nullptr, title.c_str());
+    HWND window = winFindWindow(title);
     if (!window) continue;
     // Cancel, so that nothing half-set in the dialog is applied.  A hung
     // dialog is left alone after the timeout: the install goes on.
@@ -52,7 +44,9 @@ void closeDisplayProperties() {
 
 std::string startupShortcutName(const std::string& installerPath, InstallUi* ui) {
   std::uint32_t crc = 0;
-  if (!crc32OfString(installerPath, crc)) {
+  // Over the path in the system's code page, as earlier installers named the
+  // shortcut, so that theirs are found as well.
+  if (!crc32OfString(toAnsiText(installerPath), crc)) {
     if (ui) ui->showMessage({true, DialogKind::Plain, DialogButtons::Ok, crcTableMismatchMessage(crcTableCheck())});
     return std::string();
   }

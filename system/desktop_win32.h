@@ -13,7 +13,7 @@ class InstallUi;
 void closeDisplayProperties();
 
 // The shortcut's name for an installer path: the unsigned decimal CRC-32 of
-// the path's bytes followed by "_installer.lnk"; empty if the CRC table
+// the path in the system's ANSI code page followed by "_installer.lnk"; empty if the CRC table
 // fails its self-check (then a plain message box is shown through `ui`).
 std::string startupShortcutName(const std::string& installerPath, InstallUi* ui = nullptr);
 

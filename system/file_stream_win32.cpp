@@ -2,26 +2,26 @@
 
 #include <algorithm>
 
+#include "system/win_text_win32.h"
+
 ErrorCode lastErrorCode() {
   DWORD e = GetLastError();
   return e ? static_cast<ErrorCode>(e) : errUnspecified;
 }
 
 ErrorCode FileStream::openRead(const std::string& path) {
-  file_.reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  file_.reset(winCreateFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN));
   return file_ ? errOk : lastErrorCode();
 }
 
 ErrorCode FileStream::create(const std::string& path) {
-  file_.reset(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                          nullptr));
+  file_.reset(winCreateFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
   return file_ ? errOk : lastErrorCode();
 }
 
 ErrorCode FileStream::createHeld(const std::string& path) {
-  file_.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  file_.reset(winCreateFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
   return file_ ? errOk : lastErrorCode();
 }
 
@@ -81,9 +81,8 @@ ErrorCode FileStream::close() {
 }
 
 bool fileSizeOf(const std::string& path, std::uint64_t& size) {
-  WIN32_FIND_DATAA data;
-  UniqueFind find(FindFirstFileA(path.c_str(), &data));
-  if (!find || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-  size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  FolderListing listing;
+  if (!listing.first(path) || (listing.entry().attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  size = listing.entry().size;
   return true;
 }

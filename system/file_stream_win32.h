@@ -47,7 +47,7 @@ private:
 constexpr ErrorCode errReadPastEnd = 100;
 
 // The size of an existing file (not a folder); false when there is none.
-// FindFirstFileA rather than GetFileAttributesExA, which Windows 95 lacks.
+// FindFirstFile rather than GetFileAttributesEx, which Windows 95 lacks.
 bool fileSizeOf(const std::string& path, std::uint64_t& size);
 
 // The calling thread's last error as an error code (never 0).

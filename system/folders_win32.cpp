@@ -11,26 +11,16 @@
 #include "system/access_win32.h"
 #include "system/handles_win32.h"
 #include "system/system_library_win32.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
 constexpr int kWorkFolderCandidates = 1000;
 constexpr const char* kMakerFolder = "Brindlefax\\";
 
-// The last path separator.  In a double-byte code page the second byte of a
-// character may be 0x5C, so lead bytes are stepped over.
-std::size_t lastBackslash(const std::string& s) {
-  std::size_t last = std::string::npos;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    auto c = static_cast<unsigned char>(s[i]);
-    if (IsDBCSLeadByte(c) && i + 1 < s.size()) {
-      ++i;
-      continue;
-    }
-    if (c == '\\') last = i;
-  }
-  return last;
-}
+// The last path separator.  Paths are UTF-8, where the byte 0x5C is always
+// the backslash itself.
+std::size_t lastBackslash(const std::string& s) { return s.rfind('\\'); }
 
 bool endsWithBackslash(const std::string& s) {
   return !s.empty() && lastBackslash(s) == s.size() - 1;
@@ -51,34 +41,21 @@ std::string folderPart(const std::string& path) {
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
-std::string environmentValue(const char* name) {
-  std::vector<char> buffer(MAX_PATH + 1);
-  for (int tries = 0; tries < 3; ++tries) {
-    DWORD n = GetEnvironmentVariableA(name, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return std::string();
-    if (n < buffer.size()) return std::string(buffer.data(), n);
-    buffer.resize(n + 1);  // too small: n is the size needed
-  }
-  return std::string();
-}
+std::string environmentValue(const char* name) { return winEnvironmentVariable(name); }
 
-// SHGetFolderPathA from SHFolder.dll, which older shells lack as a built-in.
+// SHGetFolderPath from SHFolder.dll, which older shells lack as a built-in.
 std::string shFolderPath(HWND owner, int csidl) {
   UniqueModule library(loadSystemLibrary("shfolder.dll"));
-  auto fn = procAddress<decltype(&::SHGetFolderPathA)>(library.get(), "SHGetFolderPathA");
-  if (!fn) return std::string();
-  char buffer[MAX_PATH + 1] = {};
-  if (fn(owner, csidl, nullptr, 0, buffer) != S_OK) return std::string();
-  return buffer;
+  return winShFolderPath(library.get(), owner, csidl);
 }
 
 // One deletion with the attribute reset; true when the file is gone.
 bool deleteOnce(const std::string& path) {
   if (!fileExists(path)) return true;
-  if (DeleteFileA(path.c_str())) return true;
+  if (winDeleteFile(path)) return true;
   // Read-only (also hidden or system on some systems) refuses deletion.
-  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return DeleteFileA(path.c_str()) != FALSE;
+  winSetFileAttributes(path, FILE_ATTRIBUTE_NORMAL);
+  return winDeleteFile(path);
 }
 
 bool hasScrExtension(const std::string& path) {
@@ -101,10 +78,7 @@ std::string withTrailingBackslash(const std::string& folder) {
 std::string getWindowsFolder() { return withTrailingBackslash(environmentValue("WINDIR")); }
 
 std::string getSystemFolder() {
-  char buffer[301];
-  UINT n = GetSystemDirectoryA(buffer, sizeof buffer);
-  if (n == 0 || n >= sizeof buffer) return std::string();
-  return withTrailingBackslash(std::string(buffer, n));
+  return withTrailingBackslash(winSystemDirectory());
 }
 
 std::string getSysnativeFolder() {
@@ -127,9 +101,7 @@ std::string getSpecialFolder(int csidl) {
   LPITEMIDLIST list = nullptr;
   HRESULT hr = SHGetSpecialFolderLocation(owner, csidl, &list);
   if (SUCCEEDED(hr) && list) {
-    std::string result;
-    char buffer[MAX_PATH + 1] = {};
-    if (SHGetPathFromIDListA(list, buffer)) result = buffer;
+    std::string result = winPathFromIdList(list);
     IMalloc* allocator = nullptr;
     if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
       allocator->Free(list);
@@ -175,7 +147,7 @@ ErrorCode createWorkFolderIn(const std::string& baseFolder, const std::string& p
   for (int n = 1; n <= kWorkFolderCandidates; ++n) {
     std::string candidate = base + prefix + std::to_string(n);
     // Any entry of that name, file or folder, belongs to someone else.
-    if (GetFileAttributesA(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+    if (winGetFileAttributes(candidate) != INVALID_FILE_ATTRIBUTES) continue;
     if (createPrivateFolder(candidate)) {
       folder = candidate + "\\";
       return errOk;
@@ -187,13 +159,13 @@ ErrorCode createWorkFolderIn(const std::string& baseFolder, const std::string& p
 
 bool fileExists(const std::string& path) {
   if (path.empty()) return false;
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = winGetFileAttributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool folderExists(const std::string& path) {
   if (path.empty()) return false;
-  DWORD attributes = GetFileAttributesA(apiFolderPath(path).c_str());
+  DWORD attributes = winGetFileAttributes(apiFolderPath(path));
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -219,54 +191,45 @@ ErrorCode deleteFolderTree(const std::string& folderText) {
   // Without the backslash the pattern below would match the folder's siblings.
   const std::string folder = withTrailingBackslash(folderText);
   const std::string bare = apiFolderPath(folder);
-  DWORD attributes = GetFileAttributesA(bare.c_str());
+  DWORD attributes = winGetFileAttributes(bare);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
     return errOk;
   // A junction or symbolic link is removed as a link: walking into it would
   // delete files elsewhere (someone may have planted one into our folders).
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-    return RemoveDirectoryA(bare.c_str()) ? errOk : errUnspecified;
+    return winRemoveDirectory(bare) ? errOk : errUnspecified;
 
   // A file that cannot be deleted (held open by another program) does not
   // stop the walk: the clean-up of a failed install must still remove every
   // other file it wrote.  The first such file's code is the result.
   ErrorCode error = errOk;
-  WIN32_FIND_DATAA entry;
-  UniqueFind find(FindFirstFileA((folder + "*.*").c_str(), &entry));
-  if (find) {
+  FolderListing listing;
+  if (listing.first(folder + "*.*")) {
     do {
-      std::string name = entry.cFileName;
-      // A long name outside the code page reads as '?': use the short name.
-      if (name.find('?') != std::string::npos && entry.cAlternateFileName[0] != '\0')
-        name = entry.cAlternateFileName;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      const std::string& name = listing.entry().name;
+      if (listing.entry().attributes & FILE_ATTRIBUTE_DIRECTORY) {
         if (name == "." || name == "..") continue;
         // Not examined: a subfolder that stays makes the removal below fail.
         deleteFolderTree(folder + name + "\\");
       } else if (ErrorCode e = deleteFileForced(folder + name); e != errOk && error == errOk) {
         error = e;
       }
-    } while (FindNextFileA(find.get(), &entry));
+    } while (listing.next());
   }
-  find.reset();
+  listing = FolderListing();
   if (error != errOk) return error;
   if (!folderExists(folder)) return errOk;
-  SetFileAttributesA(bare.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return RemoveDirectoryA(bare.c_str()) ? errOk : errUnspecified;
+  winSetFileAttributes(bare, FILE_ATTRIBUTE_NORMAL);
+  return winRemoveDirectory(bare) ? errOk : errUnspecified;
 }
 
 void myGetFileVersion(const std::string& path, int& major, int& revision) {
   UniqueModule library(loadSystemLibrary("version.dll"));
-  auto sizeFn = procAddress<decltype(&::GetFileVersionInfoSizeA)>(library.get(), "GetFileVersionInfoSizeA");
-  auto infoFn = procAddress<decltype(&::GetFileVersionInfoA)>(library.get(), "GetFileVersionInfoA");
   auto queryFn = procAddress<decltype(&::VerQueryValueA)>(library.get(), "VerQueryValueA");
-  if (!sizeFn || !infoFn || !queryFn) return;
+  if (!queryFn) return;
 
-  DWORD handle = 0;
-  DWORD size = sizeFn(path.c_str(), &handle);
-  if (size == 0) return;  // no resource, or no such file
-  std::vector<char> buffer(size);
-  if (!infoFn(path.c_str(), 0, size, buffer.data())) return;
+  std::vector<char> buffer = winFileVersionInfo(library.get(), path);
+  if (buffer.empty()) return;  // no resource, or no such file
   void* value = nullptr;
   UINT length = 0;
   char root[] = "\\";
@@ -282,14 +245,14 @@ void myGetFileVersion(const std::string& path, int& major, int& revision) {
 bool copyFile(const std::string& src, const std::string& dst, bool failIfExists) {
   // CopyFile carries the source's attributes over, and a read-only
   // destination refuses to be replaced: both are cleared first.
-  if (fileExists(src)) SetFileAttributesA(src.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (fileExists(src)) winSetFileAttributes(src, FILE_ATTRIBUTE_NORMAL);
   std::string folder = folderPart(dst);
   if (folder.empty() || folderExists(folder)) {
-    if (fileExists(dst)) SetFileAttributesA(dst.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (fileExists(dst)) winSetFileAttributes(dst, FILE_ATTRIBUTE_NORMAL);
   } else {
     createFolderPath(folder);
   }
-  return CopyFileA(src.c_str(), dst.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
+  return winCopyFile(src, dst, failIfExists);
 }
 
 void createFolderPath(const std::string& path) {
@@ -306,5 +269,5 @@ void createFolderPath(const std::string& path) {
     current = bare.substr(0, cut + 1);
   }
   for (auto it = missing.rbegin(); it != missing.rend(); ++it)
-    CreateDirectoryA(it->c_str(), nullptr);  // failures show when the folder is used
+    winCreateDirectory(*it);  // failures show when the folder is used
 }

@@ -1,6 +1,6 @@
 // Folders and files: the installer's folders, its numbered work folders,
 // robust deletion (attributes reset, retries), forced copies, folder paths,
-// shell special folders and file version resources.  ANSI paths throughout.
+// shell special folders and file version resources.  Paths are UTF-8.
 #pragma once
 
 #include <string>
@@ -27,7 +27,7 @@ ErrorCode createWorkFolder(const std::string& prefix, std::string& folder);
 ErrorCode createWorkFolderIn(const std::string& baseFolder, const std::string& prefix,
                              std::string& folder);
 
-// %WINDIR%, GetSystemDirectoryA, %SystemRoot%\Sysnative (GetWindowsDirectoryA
+// %WINDIR%, GetSystemDirectory, %SystemRoot%\Sysnative (GetWindowsDirectory
 // standing in for an empty SystemRoot): each with a trailing backslash, or
 // empty when the value is unknown.
 std::string getWindowsFolder();
@@ -35,13 +35,12 @@ std::string getSystemFolder();
 std::string getSysnativeFolder();
 // A shell special folder (CSIDL_*) as the shell reports it (no trailing
 // backslash but for a drive root); empty when it cannot be determined.
-// Where the shell does not know the folder, SHFolder.dll's SHGetFolderPathA
+// Where the shell does not know the folder, SHFolder.dll's SHGetFolderPath
 // is asked for the application data (roaming, local, common) and documents
 // folders.
 std::string getSpecialFolder(int csidl);
 
-// The folder text with a trailing backslash (empty stays empty).  Aware of
-// double-byte code pages, whose second bytes may be 0x5C.
+// The folder text with a trailing backslash (empty stays empty).
 std::string withTrailingBackslash(const std::string& folder);
 
 // A file (not a folder) of that name exists / a folder of that name exists

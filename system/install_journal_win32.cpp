@@ -7,6 +7,7 @@
 
 #include "system/folders_win32.h"
 #include "system/uninstall_win32.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
@@ -24,13 +25,13 @@ std::string withoutTrailingBackslash(std::string path) {
 // Removes a file or a folder tree; true when nothing is left there.
 bool removePath(const std::string& path) {
   std::string bare = withoutTrailingBackslash(path);
-  DWORD attributes = GetFileAttributesA(bare.c_str());
+  DWORD attributes = winGetFileAttributes(bare);
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
   if (isFolder(attributes) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return deleteFolderTree(bare + "\\") == errOk;
   if (isFolder(attributes)) {  // a link: the link goes, never what it points at
-    SetFileAttributesA(bare.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return RemoveDirectoryA(bare.c_str()) != FALSE;
+    winSetFileAttributes(bare, FILE_ATTRIBUTE_NORMAL);
+    return winRemoveDirectory(bare);
   }
   return deleteFileForced(bare) == errOk;
 }
@@ -38,9 +39,9 @@ bool removePath(const std::string& path) {
 // Puts one backup back where it came from.
 void restoreAside(const JournalRecord& r) {
   std::string path = withoutTrailingBackslash(r.path);
-  if (GetFileAttributesA(r.backup.c_str()) == INVALID_FILE_ATTRIBUTES) return;  // never set aside, or back already
+  if (winGetFileAttributes(r.backup) == INVALID_FILE_ATTRIBUTES) return;  // never set aside, or back already
   removePath(path);  // what the install wrote in its place
-  if (MoveFileExA(r.backup.c_str(), path.c_str(), 0)) SetFileAttributesA(path.c_str(), r.attributes);
+  if (winMoveFile(r.backup, path, 0)) winSetFileAttributes(path, r.attributes);
 }
 
 }  // namespace
@@ -55,8 +56,8 @@ ErrorCode InstallJournal::begin(const std::string& journalPath, const std::strin
   path_ = journalPath;
   std::size_t slash = journalPath.find_last_of('\\');
   if (slash != std::string::npos) createFolderPath(journalPath.substr(0, slash + 1));
-  HANDLE h = CreateFileA(journalPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+  HANDLE h = winCreateFile(journalPath, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD e = GetLastError();
     // An existing journal is another run's (alive, or not yet recovered).
@@ -96,7 +97,7 @@ bool InstallJournal::append(const JournalRecord& record) {
 
 ErrorCode InstallJournal::setAside(const std::string& path) {
   std::string bare = withoutTrailingBackslash(path);
-  DWORD attributes = GetFileAttributesA(bare.c_str());
+  DWORD attributes = winGetFileAttributes(bare);
   if (attributes == INVALID_FILE_ATTRIBUTES) return errOk;
   JournalRecord r;
   r.kind = JournalRecord::Kind::Aside;
@@ -105,14 +106,14 @@ ErrorCode InstallJournal::setAside(const std::string& path) {
   r.attributes = attributes;
   removePath(r.backup);
   if (!append(r)) return errFileBusy;
-  if (MoveFileExA(bare.c_str(), r.backup.c_str(), 0)) return errOk;
+  if (winMoveFile(bare, r.backup, 0)) return errOk;
   // Nothing moved: the record is harmless (its backup does not exist).
   return errFileBusy;
 }
 
 ErrorCode InstallJournal::prepareFile(const std::string& path) {
   if (!active()) return errOk;
-  if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return setAside(path);
+  if (winGetFileAttributes(path) != INVALID_FILE_ATTRIBUTES) return setAside(path);
   noteCreated(path);
   return errOk;
 }
@@ -131,14 +132,14 @@ void InstallJournal::commit() {
   append(done);
   applyJournal(records_, true);
   close();
-  DeleteFileA(path_.c_str());
+  winDeleteFile(path_);
 }
 
 void InstallJournal::rollback() {
   if (!active()) return;
   applyJournal(records_, false);
   close();
-  DeleteFileA(path_.c_str());
+  winDeleteFile(path_);
 }
 
 void InstallJournal::close() {
@@ -171,7 +172,7 @@ void applyJournal(const std::vector<JournalRecord>& records, bool committed) {
 
 void recoverInterruptedInstall(const std::string& journalPath) {
   // No sharing: fails while another installer holds the journal.
-  HANDLE h = CreateFileA(journalPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = winCreateFile(journalPath, GENERIC_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (h == INVALID_HANDLE_VALUE) return;
   FileStream file;
   file.adopt(h);
@@ -185,5 +186,5 @@ void recoverInterruptedInstall(const std::string& journalPath) {
                                [](const JournalRecord& r) { return r.kind == JournalRecord::Kind::Committed; });
   applyJournal(*records, committed);
   file = FileStream();
-  DeleteFileA(journalPath.c_str());
+  winDeleteFile(journalPath);
 }

@@ -6,6 +6,7 @@
 #include "base/application_win32.h"
 #include "base/process_state.h"
 #include "system/command_line.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ HWND senderWindow = nullptr;
 
 HWND sender() { return senderWindow ? senderWindow : Application::instance().mainWindow(); }
 
-std::vector<std::string> processParameters() { return commandLineParameters(GetCommandLineA()); }
+std::vector<std::string> processParameters() { return commandLineParameters(winCommandLine().c_str()); }
 
 // A launcher that did not answer in time: it is sent nothing more, and the
 // install goes on as if there were none.
@@ -43,8 +44,11 @@ COPYDATASTRUCT recordFor(std::vector<char>& data) {
   return record;
 }
 
+// Launchers read 8-bit text in the system's code page: the UTF-8 text is
+// converted, as the ANSI functions would report it ('?' for what is lacking).
 std::vector<char> withTerminator(const std::string& text) {
-  std::vector<char> data(text.begin(), text.end());
+  std::string ansi = toAnsiText(text);
+  std::vector<char> data(ansi.begin(), ansi.end());
   data.push_back('\0');
   return data;
 }

@@ -8,6 +8,7 @@
 #include "base/process_state.h"
 #include "base/names.h"
 #include "system/folders_win32.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
@@ -17,9 +18,9 @@ bool usable(const std::string& folder, const std::string& name) {
   return !folder.empty() && isValidSaverName(name);
 }
 
-// CreateDirectoryA; 0 when it succeeded or the folder is already there.
+// CreateDirectory; 0 when it succeeded or the folder is already there.
 ErrorCode createOneFolder(const std::string& folder) {
-  if (CreateDirectoryA(folder.c_str(), nullptr)) return errOk;
+  if (winCreateDirectory(folder)) return errOk;
   DWORD error = GetLastError();
   if (error == ERROR_ALREADY_EXISTS) return errOk;
   return error != 0 ? static_cast<ErrorCode>(error) : errUnspecified;

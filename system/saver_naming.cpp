@@ -4,8 +4,8 @@
 
 namespace {
 
-// ASCII-only lower-casing: the names are ANSI text in an unknown code page,
-// so only A to Z may be touched.
+// ASCII-only lower-casing: only A to Z may be touched (the names are UTF-8,
+// whose other bytes are parts of longer characters).
 std::string lowerAscii(std::string s)
 {
     for (char& c : s) {

@@ -1,11 +1,10 @@
 // Why full paths: see the header.
 #include "system/system_library_win32.h"
 
+#include "system/win_text_win32.h"
+
 std::string systemDirectory() {
-  char buffer[MAX_PATH + 1];
-  UINT n = GetSystemDirectoryA(buffer, sizeof buffer);
-  if (n == 0 || n >= sizeof buffer) return std::string();
-  std::string dir(buffer, n);
+  std::string dir = winSystemDirectory();
   while (!dir.empty() && dir.back() == '\\') dir.pop_back();
   return dir;
 }
@@ -17,7 +16,7 @@ HMODULE loadSystemLibrary(const char* name) {
   // The library's own imports are then looked for in its folder first, not
   // beside the installer: systems before Windows 7 know no other way to
   // keep them out of the program's folder.
-  return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  return winLoadLibraryEx(path, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 void restrictLibrarySearch() {

@@ -6,6 +6,7 @@
 #include "system/handles_win32.h"
 #include "system/os_version_win32.h"
 #include "system/saver_naming.h"
+#include "system/win_text_win32.h"
 
 namespace {
 
@@ -15,9 +16,7 @@ namespace {
 bool usableName(const std::string& name) { return isValidSaverName(name); }
 
 bool setString(HKEY key, const char* valueName, const std::string& text) {
-  LONG rc = RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                           static_cast<DWORD>(text.size() + 1));
-  return rc == ERROR_SUCCESS;
+  return winRegSetString(key, valueName, text) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -31,9 +30,8 @@ std::string uninstallCommand(const std::string& name) {
   WindowsVersionFlags flags = getWindowsVersionFlags();
   if (flags.isWin95 || flags.isWin98 || flags.isWinME) {
     // Only the path is shortened: the switch is not part of a file name.
-    char shortPath[MAX_PATH + 1];
-    DWORD n = GetShortPathNameA(program.c_str(), shortPath, sizeof shortPath);
-    if (n > 0 && n < sizeof shortPath) program.assign(shortPath, n);
+    std::string shortPath = winShortPathName(program);
+    if (!shortPath.empty()) program = shortPath;
   }
   return program + " /u";
 }
@@ -43,9 +41,7 @@ ErrorCode writeUninstallEntry(const std::string& name, HKEY root) {
   std::string displayName = getSaverDisplayName(name);
   std::string command = uninstallCommand(name);
   UniqueRegKey key;
-  DWORD disposition = 0;
-  if (RegCreateKeyExA(root, uninstallKeyPath(name).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, key.put(), &disposition) != ERROR_SUCCESS)
+  if (winRegCreateKey(root, uninstallKeyPath(name), KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
     return errUninstallRegisterFailed;
   if (!setString(key.get(), "DisplayName", displayName) ||
       !setString(key.get(), "UninstallString", command))
@@ -58,43 +54,24 @@ ErrorCode deleteUninstallEntry(const std::string& name, HKEY root) {
   const std::string path = uninstallKeyPath(name);
   {
     UniqueRegKey key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put()) !=
-        ERROR_SUCCESS)
+    if (winRegOpenKey(root, path, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
       return errOk;  // nothing of ours there, or nothing we may touch
-    if (RegDeleteValueA(key.get(), "DisplayName") != ERROR_SUCCESS)
+    if (winRegDeleteValue(key.get(), "DisplayName") != ERROR_SUCCESS)
       return errUninstallRemoveFailed;
-    if (RegDeleteValueA(key.get(), "UninstallString") != ERROR_SUCCESS)
+    if (winRegDeleteValue(key.get(), "UninstallString") != ERROR_SUCCESS)
       return errUninstallRemoveFailed;
   }
-  return RegDeleteKeyA(root, path.c_str()) == ERROR_SUCCESS ? errOk : errUninstallRemoveFailed;
+  return winRegDeleteKey(root, path) == ERROR_SUCCESS ? errOk : errUninstallRemoveFailed;
 }
-
-namespace {
-
-std::string queryString(HKEY key, const char* valueName) {
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0)
-    return std::string();
-  std::string text(size, '\0');
-  if (RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) != ERROR_SUCCESS)
-    return std::string();
-  text.resize(size);
-  while (!text.empty() && text.back() == '\0') text.pop_back();
-  return text;
-}
-
-}  // namespace
 
 UninstallValues readUninstallEntry(const std::string& name, HKEY root) {
   UninstallValues values;
   if (!usableName(name)) return values;
   UniqueRegKey key;
-  if (RegOpenKeyExA(root, uninstallKeyPath(name).c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
-    return values;
+  if (winRegOpenKey(root, uninstallKeyPath(name), KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return values;
   values.present = true;
-  values.displayName = queryString(key.get(), "DisplayName");
-  values.uninstallString = queryString(key.get(), "UninstallString");
+  winRegQueryString(key.get(), "DisplayName", values.displayName);
+  winRegQueryString(key.get(), "UninstallString", values.uninstallString);
   return values;
 }
 
@@ -102,9 +79,7 @@ ErrorCode restoreUninstallEntry(const std::string& name, HKEY root, const Uninst
   if (!values.present) return deleteUninstallEntry(name, root);
   if (!usableName(name)) return errUninstallRegisterFailed;
   UniqueRegKey key;
-  DWORD disposition = 0;
-  if (RegCreateKeyExA(root, uninstallKeyPath(name).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                      nullptr, key.put(), &disposition) != ERROR_SUCCESS ||
+  if (winRegCreateKey(root, uninstallKeyPath(name), KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS ||
       !setString(key.get(), "DisplayName", values.displayName) ||
       !setString(key.get(), "UninstallString", values.uninstallString))
     return errUninstallRegisterFailed;

@@ -19,9 +19,11 @@
 #include "base/byte_reader.h"
 #include "package/explode.h"
 #include "base/package_format.h"
+#include "base/code_page.h"
 #include "base/names.h"
 #include "package/pe_header.h"
 #include "package/trailer.h"
+#include "package/package_text.h"
 #include "package/validate.h"
 #include "package/zstream.h"
 #include "tools/implode/implode.h"
@@ -238,6 +240,9 @@ int dataFileImpl(const std::uint8_t* data, std::size_t size)
   bool parsed = parseDataFileTable(file, record, entries);
   ErrorCode rc = validateDataFile(file);
   FUZZ_CHECK(rc == errOk || rc == errCorruptPackage || rc == errBadName);
+  // Read in a double-byte code page, only the names' verdict may differ.
+  ErrorCode rc932 = validateDataFile(file, 932);
+  FUZZ_CHECK(rc932 == rc || rc932 == errBadName || rc == errBadName);
   if (!parsed) {
     FUZZ_CHECK(rc == errCorruptPackage);
     return 0;
@@ -245,6 +250,10 @@ int dataFileImpl(const std::uint8_t* data, std::size_t size)
   FUZZ_CHECK(record.fileCount() >= 0 && record.fileCount() <= kMaxFileCount);
   FUZZ_CHECK(entries.size() == static_cast<std::size_t>(record.fileCount()));
   FUZZ_CHECK(dataFileTableSize(record.fileCount()) <= size);
+  bool ascii = true;
+  for (const DataFileEntry& e : entries)
+    for (char c : e.entryName) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) FUZZ_CHECK(rc932 == rc);
 
   // Entries survive serialization, and the installer's own record reader
   // (record, then entries one by one) sees the same table.
@@ -255,6 +264,13 @@ int dataFileImpl(const std::uint8_t* data, std::size_t size)
                back->dataOffset == entries[i].dataOffset);
     std::optional<DataFileEntry> direct = parseDataFileEntry(file.subspan(kSaverDataRecordSize + kDataFileEntrySize * i));
     FUZZ_CHECK(direct && *direct == entries[i]);
+  }
+
+  // The table is checked on the names as text (validateDataFile reads them
+  // in code page 1252).
+  if (!decodeEntryNames(entries, 1252)) {
+    FUZZ_CHECK(rc == errBadName);
+    return 0;
   }
 
   // The table check reads only inside the file, and a failing read is passed
@@ -747,9 +763,9 @@ bool isDeviceBase(std::string_view component)
   for (char& c : base) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
   if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" || base == "CONOUT$")
     return true;
-  if (base.size() != 4 || (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)) return false;
-  auto d = static_cast<unsigned char>(base[3]);
-  return (d >= '0' && d <= '9') || d == 0xB9 || d == 0xB2 || d == 0xB3;
+  if (base.size() < 4 || (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)) return false;
+  std::string d = base.substr(3);
+  return (d.size() == 1 && d[0] >= '0' && d[0] <= '9') || d == "\xC2\xB9" || d == "\xC2\xB2" || d == "\xC2\xB3";
 }
 
 std::string withCase(std::string_view s, bool upper)
@@ -768,7 +784,7 @@ std::string withCase(std::string_view s, bool upper)
 // folder.
 void checkSafeEntryShape(std::string_view name)
 {
-  FUZZ_CHECK(!name.empty() && name.size() <= 255);
+  FUZZ_CHECK(!name.empty() && utf16Length(name) <= 255 && isValidUtf8(name));
   FUZZ_CHECK(name.front() != '\\' && name.back() != '\\');
   for (char ch : name) {
     auto c = static_cast<unsigned char>(ch);
@@ -793,7 +809,7 @@ int namesImpl(const std::uint8_t* data, std::size_t size)
   bool entry = isSafeEntryName(name);
   bool saver = isValidSaverName(name);
 
-  FUZZ_CHECK(saver == (size <= 64 && item));
+  FUZZ_CHECK(saver == (utf16Length(name) <= 64 && item));
   FUZZ_CHECK(item == (entry && name.find('\\') == std::string_view::npos));
   if (entry) checkSafeEntryShape(name);
   // The rules ignore letter case, as Windows does.
@@ -809,19 +825,39 @@ int namesImpl(const std::uint8_t* data, std::size_t size)
     std::string_view a = name.substr(0, split), b = name.substr(split + 1);
     std::string joined = std::string(a) + "\\" + std::string(b);
     if (isSafeEntryName(a) && isSafeEntryName(b))
-      FUZZ_CHECK(isSafeEntryName(joined) == (joined.size() <= 255));
+      FUZZ_CHECK(isSafeEntryName(joined) == (utf16Length(joined) <= 255));
   }
 
   // The preview's renaming keeps names within the field and the extension
   // the preview loader needs.
-  if (size <= kMaxItemNameLength) {
+  if (utf16Length(name) <= kMaxItemNameLength) {
     for (std::uint8_t mode : {std::uint8_t{1}, std::uint8_t{8}, std::uint8_t{2}}) {
       std::string preview = previewFileName(mode, name);
-      FUZZ_CHECK(preview.size() <= kMaxItemNameLength);
+      FUZZ_CHECK(utf16Length(preview) <= kMaxItemNameLength);
+      if (item && mode != 2) FUZZ_CHECK(isValidUtf8(preview));  // cut by whole characters
       if (mode == 1) FUZZ_CHECK(preview.ends_with(".BMP"));
       if (mode == 8) FUZZ_CHECK(preview.ends_with(".jpg"));
       if (mode == 2) FUZZ_CHECK(preview == name);
     }
+  }
+  // Package bytes in a code page: text exactly when well formed there (a
+  // lead byte never ends a name or swallows what cannot follow it), and the
+  // text goes back to the same bytes.  A 0x5C trail byte never splits.
+  for (unsigned codePage : {932u, 1251u, 1252u}) {
+    std::optional<std::string> text = ansiToUtf8(name, codePage);
+    if (!text) continue;
+    FUZZ_CHECK(isValidUtf8(*text));
+    FUZZ_CHECK(utf8ToAnsi(*text, codePage) == std::string(name));
+    std::size_t separators = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+      if (isLeadByte(codePage, data[i])) {
+        FUZZ_CHECK(i + 1 < size);
+        ++i;
+      } else if (data[i] == '\\') {
+        ++separators;
+      }
+    }
+    FUZZ_CHECK(separators == static_cast<std::size_t>(std::count(text->begin(), text->end(), '\\')));
   }
   // Only the item types with a destination have a name to write.
   for (std::int32_t type = -1; type <= 11; ++type) {

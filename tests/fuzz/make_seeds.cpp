@@ -167,6 +167,9 @@ void dataFileSeeds()
   write(h, "bad-name-traversal", DataFileBuilder().add("sub\\..\\..\\x.txt", text(10)).build());
   write(h, "bad-name-drive", DataFileBuilder().add("C:\\x.txt", text(10)).build());
   write(h, "bad-name-unterminated", DataFileBuilder().add(std::string(256, 'n'), text(10)).build());
+  // In code page 932 "表\a.txt" is a folder and a file; in 1252 an empty component.
+  write(h, "dbcs-5c-trail", DataFileBuilder().add("\x95\x5c\\a.txt", text(10)).add("\x83\x5c.txt", text(5)).build());
+  write(h, "dbcs-lead-at-end", DataFileBuilder().add("a\x95", text(10)).build());
   MemberHeader negative{-5, -5, 0};
   write(h, "member-negative-size", DataFileBuilder().addMember("neg.bin", negative, {}).build());
   MemberHeader imploded0{100, 0, 1};
@@ -331,7 +334,7 @@ void nameSeeds()
       {"plain", "Test Saver.scr"},   {"nested", "sub\\deeper\\file.txt"},
       {"dotdot", ".."},              {"traversal", "a\\..\\b"},
       {"device", "CON"},             {"device-ext", "nul.txt"},
-      {"device-space", "COM1 .log"}, {"device-superscript", "LPT\xb9"},
+      {"device-space", "COM1 .log"}, {"device-superscript", "LPT\xc2\xb9"},
       {"conin", "CONIN$"},           {"trailing-dot", "a."},
       {"trailing-space", "a "},      {"drive", "C:\\x"},
       {"unc", "\\\\server\\share"},  {"slash", "a/b"},
@@ -339,6 +342,9 @@ void nameSeeds()
       {"dots", "file.name.with.dots"}, {"high-bytes", "\xe9t\xe9.txt"},
       {"long-255", std::string(251, 'x') + ".txt"}, {"long-256", std::string(252, 'x') + ".txt"},
       {"saver-64", std::string(64, 's')}, {"control", "a\tb"},
+      // Code page 932 traps: 0x5C as a second byte (表, ソ), a lead byte at the end.
+      {"dbcs-5c-trail", "\x95\x5c\x83\x5c.txt"}, {"dbcs-lead-at-end", "abc\x95"},
+      {"dbcs-lead-before-space", "\x95 x"}, {"utf8-kanji", "\xe8\xa1\xa8\xe7\xa4\xba.scr"},
   };
   for (const auto& [what, name] : kNames) write(h, what, bytesOf(name));
 }

@@ -18,7 +18,8 @@ TEST(NameRules, SingleFileNames) {
       {"a..b.txt", true},              // dots inside a name are harmless
       {".hidden", true},
       {"space inside.txt", true},
-      {"\xC4pfel.txt", true},          // code page characters pass as they are
+      {"\xC3\x84pfel.txt", true},      // letters beyond ASCII (UTF-8) pass
+      {"\xC4pfel.txt", false},         // bytes that are no UTF-8 text
       {std::string(255, 'x'), true},
       {std::string(256, 'x'), false},
       {"", false},
@@ -34,7 +35,7 @@ TEST(NameRules, SingleFileNames) {
       {"a<b", false}, {"a>b", false}, {"a\"b", false}, {"a|b", false}, {"a?b", false}, {"a*b", false},
       {"CON", false}, {"con", false}, {"Nul.txt", false}, {"nul.tar.gz", false}, {"NUL .txt", false},
       {"PRN", false}, {"AUX", false}, {"COM1", false}, {"com9.log", false}, {"LPT1", false},
-      {"COM\xB9", false}, {"CONIN$", false}, {"conout$.x", false},
+      {"COM\xC2\xB9", false}, {"CONIN$", false}, {"conout$.x", false},
       {"CONSOLE", true}, {"COM10", true}, {"LPT", true}, {"xNUL", true}, {"NULx.txt", true},
   };
   for (const NameCase& c : cases) {

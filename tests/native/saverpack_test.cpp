@@ -406,6 +406,56 @@ TEST_F(SaverpackTest, InspectReportsDamage) {
   }
 }
 
+// Names are written in the chosen code page and read back in it; a name it
+// cannot hold is refused naming the field.
+TEST_F(SaverpackTest, NamesInTheChosenCodePage) {
+  const std::string hyouji = "\xE8\xA1\xA8\xE7\xA4\xBA";  // 表示: 95 5C 8E A6 in 932
+  manifest_["saverName"] = hyouji;
+  manifest_["codePage"] = 932;
+  writeFile(dir_ / "data" / "\xE3\x82\xBD.txt", text("so"));  // ソ: 83 5C
+  fs::path out = dir_ / "Setup.exe";
+  ASSERT_EQ(build(out), "");
+  Bytes file = readFile(out);
+  PackageHeader raw = *parsePackageHeader(std::span(file).subspan(INSTALLER_SIZE_IN_BYTES2));
+  EXPECT_EQ(raw.saverName, "\x95\x5C\x8E\xA6");
+  EXPECT_EQ(raw.items[6].fileName, "\x95\x5C\x8E\xA6.scr");
+
+  saverpack::InspectReport r = saverpack::inspectInstaller(out, 932);
+  for (const std::string& p : r.problems) ADD_FAILURE() << p;
+  ASSERT_TRUE(r.header);
+  EXPECT_EQ(r.header->saverName, hyouji);
+  bool found = false;
+  for (const auto& m : r.members) found |= m.entry.entryName == "\xE3\x82\xBD.txt";
+  EXPECT_TRUE(found);
+  // Read in 1252, the same bytes hold a backslash: the installer would refuse them.
+  saverpack::InspectReport western = saverpack::inspectInstaller(out, 1252);
+  EXPECT_FALSE(western.problems.empty());
+
+  // The command line's choice wins over the manifest's.
+  saverpack::BuildSettings s;
+  std::ofstream(dir_ / "m.json") << manifest_.dump(2);
+  s.manifest = dir_ / "m.json";
+  s.output = dir_ / "Western.exe";
+  s.toolFolder = dir_ / "nowhere";
+  s.codePage = 1252;
+  saverpack::BuildReport report;
+  std::string error;
+  EXPECT_FALSE(saverpack::buildInstaller(s, report, error));
+  EXPECT_NE(error.find("saverName: "), std::string::npos) << error;
+  EXPECT_NE(error.find("outside Windows code page 1252"), std::string::npos) << error;
+  EXPECT_EQ(error.find('\n'), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir_ / "Western.exe"));
+
+  fs::remove(dir_ / "data" / "\xE3\x82\xBD.txt");
+  manifest_["saverName"] = "\xC5\x81ukasz";  // Ł: in 1250, not in 1252
+  manifest_["codePage"] = 1250;
+  EXPECT_EQ(build(out), "");
+  manifest_.erase("codePage");
+  EXPECT_NE(build(out).find("saverName: "), std::string::npos);
+  manifest_["codePage"] = 65001;
+  EXPECT_NE(build(out).find("codePage: "), std::string::npos);
+}
+
 TEST_F(SaverpackTest, ImplodeAndExplodeFiles) {
   Bytes data = readFile(dir_ / "data" / "story.txt");
   saverpack::CodecReport rep;

@@ -25,6 +25,7 @@
 #include "app/dialogs_win32.h"
 #include "base/error_codes.h"
 #include "base/messages.h"
+#include "base/code_page.h"
 #include "base/names.h"
 #include "system/saver_naming.h"
 #include "tests/win/support/folder_fixture.h"
@@ -509,7 +510,7 @@ class HostileInstallerTest : public FolderFixture {};
 TEST_F(HostileInstallerTest, EveryCaseIsRefusedCleanlyOrInstallsCompletely) {
   ASSERT_EQ(e2e::stubBytes().size(), std::size_t{INSTALLER_SIZE_IN_BYTES2});
   DWORD suiteStart = GetTickCount();
-  std::vector<HostileCase> cases = hostile::generateHostileCases(e2e::stubBytes(), e2e::implode);
+  std::vector<HostileCase> cases = hostile::generateHostileCases(e2e::stubBytes(), e2e::implode, GetACP());
   const char* filter = std::getenv("HOSTILE_FILTER");
   if (filter && *filter)
     std::erase_if(cases, [&](const HostileCase& c) { return c.name.find(filter) == std::string::npos; });
@@ -517,7 +518,8 @@ TEST_F(HostileInstallerTest, EveryCaseIsRefusedCleanlyOrInstallsCompletely) {
 
   e2e::FlashStandIn flash;  // the player check passes at once
   for (const HostileCase& c : cases)
-    if (isValidSaverName(c.saverName)) e2e::removeSaver(c.saverName, hostile::kProgramName);
+    if (std::optional<std::string> text = ansiToUtf8(c.saverName, GetACP()); text && isValidSaverName(*text))
+      e2e::removeSaver(c.saverName, hostile::kProgramName);
   HostileRun run(rootDir());
   std::printf("drive snapshot: %zu entries in %lu ms; changing by themselves:", run.entries(),
               static_cast<unsigned long>(run.walkMs()));

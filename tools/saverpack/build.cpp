@@ -12,6 +12,7 @@
 #include "base/names.h"
 #include "package/package_writer.h"
 #include "package/trailer.h"
+#include "package/package_text.h"
 #include "package/validate.h"
 #include "tools/implode/implode.h"
 #include "tools/saverpack/checks.h"
@@ -33,7 +34,7 @@ constexpr const char* kLibraryPlaceholder = "impborl.dll placeholder: the instal
 
 struct PlannedItem {
   int index = 0;
-  std::string name;  // ANSI
+  std::string name;  // UTF-8
   std::int32_t itemType = 0;
   fs::path file;     // empty: `inlineData` is the content
   Bytes inlineData;
@@ -42,17 +43,30 @@ struct PlannedItem {
 };
 
 struct PlannedMember {
-  std::string name;  // ANSI, backslash-separated
+  std::string name;  // UTF-8, backslash-separated
   fs::path file;
   std::uint64_t size = 0;
   Compression compression = Compression::Store;
 };
 
-std::string baseNameAnsi(const fs::path& file, const std::string& what) {
+// The file's name, once it is known that the package's code page holds it.
+std::string storableBaseName(const fs::path& file, const std::string& what) {
   std::u8string u = file.filename().u8string();
-  std::optional<std::string> a = ansiFromUtf8(std::string_view(reinterpret_cast<const char*>(u.data()), u.size()));
-  if (!a) throw ToolError(displayPath(file) + ": the file name of " + what + " has characters outside code page 1252");
-  return *a;
+  std::string name(u.begin(), u.end());
+  if (!ansiFromUtf8(name))
+    throw ToolError(displayPath(file) + ": the file name of " + what + " has characters outside code page " +
+                    std::to_string(nameCodePage()));
+  return name;
+}
+
+// A name as the package stores it: bytes in the chosen code page.
+std::string storedName(const std::string& name) {
+  std::optional<std::string> bytes = ansiFromUtf8(name);
+  if (!bytes) throw ToolError("the name \"" + name + "\" has characters outside code page " + std::to_string(nameCodePage()));
+  if (bytes->size() > kEntryNameFieldSize - 1)
+    throw ToolError("the name \"" + name + "\" is " + std::to_string(bytes->size()) + " bytes long in code page " +
+                    std::to_string(nameCodePage()) + ", over the 255 its field holds");
+  return *bytes;
 }
 
 std::string sizeText(std::uint64_t n) { return std::to_string(n) + " bytes"; }
@@ -84,7 +98,7 @@ class Builder {
 
   void checkName(const std::string& name, const std::string& what, bool relative = false) const {
     std::string problem = nameProblem(name, relative);
-    if (!problem.empty()) fail(what + ": the name \"" + utf8FromAnsi(name) + "\" " + problem);
+    if (!problem.empty()) fail(what + ": the name \"" + name + "\" " + problem);
   }
 
   PlannedItem& addItem(int index, const FileSpec& spec, const std::string& defaultName, std::int32_t itemType,
@@ -146,7 +160,7 @@ class Builder {
 
     bool quiet = m_.previewMode == PreviewMode::Quiet;
     if (m_.preview) {
-      std::string def = m_.previewMode == PreviewMode::Movie ? "installer.swf" : baseNameAnsi(m_.preview->file, "the preview");
+      std::string def = m_.previewMode == PreviewMode::Movie ? "installer.swf" : storableBaseName(m_.preview->file, "the preview");
       PlannedItem& p = addItem(3, *m_.preview, def, 7, "preview");
       // The installer renames a bitmap or JPEG preview before writing it.
       checkName(previewFileName(installerModeOf(m_.previewMode), p.name), "preview (as the installer renames it)");
@@ -154,12 +168,12 @@ class Builder {
       fail(std::string("preview: missing; previewMode \"") + previewModeName(m_.previewMode) +
            "\" needs a preview file (only \"quiet\" does without)");
     }
-    if (m_.license) addItem(4, *m_.license, baseNameAnsi(m_.license->file, "the license"), 7, "license");
-    if (m_.readMe) addItem(5, *m_.readMe, baseNameAnsi(m_.readMe->file, "the read-me"), 7, "readMe");
+    if (m_.license) addItem(4, *m_.license, storableBaseName(m_.license->file, "the license"), 7, "license");
+    if (m_.readMe) addItem(5, *m_.readMe, storableBaseName(m_.readMe->file, "the read-me"), 7, "readMe");
 
     std::string scrName = m_.saverName + ".scr";
     if (!m_.saver.name.empty() && m_.saver.name != scrName)
-      fail("saver: the screen saver program is stored as \"" + utf8FromAnsi(scrName) +
+      fail("saver: the screen saver program is stored as \"" + scrName +
            "\" (the uninstall entry runs that name); leave \"name\" out");
     addItem(6, m_.saver, scrName, 2, "saver");
 
@@ -168,7 +182,7 @@ class Builder {
       if (it == m_.extraItems.end())
         fail("items." + std::to_string(k) + ": missing; the installer requires items 7, 9 and 10 and stops "
              "with -531 at the first absent one");
-      addItem(k, it->second, baseNameAnsi(it->second.file, "item " + std::to_string(k)), it->second.itemType,
+      addItem(k, it->second, storableBaseName(it->second.file, "item " + std::to_string(k)), it->second.itemType,
               "items." + std::to_string(k));
     }
     checkName(m_.dataFileName, "dataFileName");
@@ -181,7 +195,7 @@ class Builder {
              std::string(previewModeName(m_.previewMode)) + "\"");
       if (items_[3].name != "installer.swf")
         fail("mainFromPreview: the installer copies \"installer.swf\", so the preview must keep that name (it is \"" +
-             utf8FromAnsi(items_[3].name) + "\")");
+             items_[3].name + "\")");
       mainName_ = m_.mainFileName.empty() ? items_[3].name : m_.mainFileName;
       checkName(mainName_, "mainFileName", true);
     } else if (!m_.mainFileName.empty()) {
@@ -218,14 +232,14 @@ class Builder {
     std::string name;
     for (const fs::path& part : file.lexically_relative(folder)) {
       if (!name.empty()) name += '\\';
-      name += baseNameAnsi(part, "a data file");
+      name += storableBaseName(part, "a data file");
     }
     if (name.size() > kMaxItemNameLength)
       throw ToolError(displayPath(file) + ": the entry name is " + std::to_string(name.size()) +
                       " characters long, over the 255 a data file entry holds");
     std::string problem = nameProblem(name, true);
     if (!problem.empty())
-      throw ToolError(displayPath(file) + ": the entry name \"" + utf8FromAnsi(name) + "\" " + problem);
+      throw ToolError(displayPath(file) + ": the entry name \"" + name + "\" " + problem);
     PlannedMember m;
     m.name = std::move(name);
     m.file = file;
@@ -379,7 +393,7 @@ class Builder {
       fields.itemType = item.itemType;
       fields.expandedSize = static_cast<std::int32_t>(data.size());
       Bytes stored;
-      if (compress(utf8FromAnsi(item.name), data, item.compression, stored)) {
+      if (compress(item.name, data, item.compression, stored)) {
         fields.isCompressed = 1;
         pb_.rawItem(k, fields, std::move(stored));
       } else {
@@ -388,9 +402,9 @@ class Builder {
     }
     Bytes dataFile = buildDataFile();
     // Checked here, while it is still in one piece of our own.
-    if (!parseDataFileTable(dataFile, record_, entries_))
+    if (!parseDataFileTable(dataFile, record_, entries_) || !decodeEntryNames(entries_, nameCodePage()))
       fail("internal error: the built data file's table is unreadable");
-    if (ErrorCode rc = validateDataFile(dataFile))
+    if (ErrorCode rc = validateDataFile(dataFile, nameCodePage()))
       fail("the built data file fails the installer's check: " + errorCodeText(rc));
     PackageItem fields;
     fields.fileName = m_.dataFileName;
@@ -413,7 +427,7 @@ class Builder {
     df.record(record);
     if (m_.mainFromPreview) {
       df.mainFileSource(kMainFileFromPreview);
-      df.addCopy(mainName_);
+      df.addCopy(storedName(mainName_));
       report_.members.push_back(BuiltMember{mainName_, 0, 0, false, true});
     }
     for (const PlannedMember& m : members_) {
@@ -422,11 +436,11 @@ class Builder {
       MemberHeader h;
       h.fileSize = static_cast<std::int32_t>(data.size());
       Bytes stored;
-      bool imploded = compress(utf8FromAnsi(m.name), data, m.compression, stored);
+      bool imploded = compress(m.name, data, m.compression, stored);
       h.isImploded = imploded ? 1 : 0;
       h.storedSize = static_cast<std::int32_t>(imploded ? stored.size() : data.size());
       report_.members.push_back(BuiltMember{m.name, data.size(), static_cast<std::uint64_t>(h.storedSize), imploded, false});
-      df.addMember(m.name, h, imploded ? std::move(stored) : std::move(data));
+      df.addMember(storedName(m.name), h, imploded ? std::move(stored) : std::move(data));
     }
     Bytes bytes = df.build();
     if (bytes.empty()) throw ToolError(displayPath(s_.output) + ": the data file would exceed 2 GiB");
@@ -454,6 +468,13 @@ class Builder {
       throw ToolError(displayPath(s_.output) + ": the installer would be " + sizeText(total) +
                       ", over the 2 GiB limit of the format's offsets");
     validate(header, end);
+    // Checked as UTF-8; stored in the code page.
+    pb_.editHeader([](PackageHeader& h) {
+      std::string field;
+      if (!encodeHeaderNames(h, nameCodePage(), field))
+        throw ToolError(field + ": cannot be stored in code page " + std::to_string(nameCodePage()) +
+                        " (a character it lacks, or too long for its field)");
+    });
 
     TempOutput out(s_.output);
     std::uint64_t written = 0;
@@ -491,7 +512,7 @@ class Builder {
 
 bool buildInstaller(const BuildSettings& settings, BuildReport& report, std::string& error) {
   Manifest manifest;
-  if (!loadManifest(settings.manifest, manifest, error)) return false;
+  if (!loadManifest(settings.manifest, manifest, error, settings.codePage)) return false;
   try {
     Builder(settings, manifest).run(report);
     return true;

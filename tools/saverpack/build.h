@@ -41,13 +41,15 @@ struct BuildSettings {
   std::optional<std::filesystem::path> stub;
   std::optional<std::filesystem::path> library;
   bool noLibrary = false;  // item 1 gets a short placeholder
+  // The code page of the package's names; replaces the manifest's "codePage".
+  std::optional<unsigned> codePage;
   std::filesystem::path toolFolder;
   ProgressFn progress;                                   // optional
   std::function<void(const std::string&)> warning;       // optional
 };
 
 struct BuiltMember {
-  std::string name;            // ANSI entry name
+  std::string name;            // entry name (UTF-8)
   std::uint64_t fileSize = 0;
   std::uint64_t storedSize = 0;
   bool imploded = false;

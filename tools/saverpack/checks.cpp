@@ -45,14 +45,14 @@ std::vector<std::string> headerRuleProblems(const PackageHeader& h) {
   const PackageItem& lib = item(1);
   if (lib.present() && (lib.fileName != "impborl.dat" || lib.itemType != 4 || lib.isCompressed))
     problems.push_back(itemLabel(1) + " must be a stored \"impborl.dat\" of itemType 4 (it is \"" +
-                       utf8FromAnsi(lib.fileName) + "\", itemType " + std::to_string(lib.itemType) +
+                       lib.fileName + "\", itemType " + std::to_string(lib.itemType) +
                        (lib.isCompressed ? ", compressed)" : ")"));
   const PackageItem& flash = item(2);
   if (flash.present() && flash.itemType != 7 &&
       !(flash.itemType == 3 && (flash.fileName == "install_flash_player_10_active_x.exe" ||
                                 flash.fileName == "install_flash_player_active_x.exe")))
     problems.push_back(itemLabel(2) + " would not land in the work folder (itemType " +
-                       std::to_string(flash.itemType) + ", name \"" + utf8FromAnsi(flash.fileName) + "\")");
+                       std::to_string(flash.itemType) + ", name \"" + flash.fileName + "\")");
   for (int k : {3, 4, 5, 8})
     if (item(k).present() && !inWorkFolder(item(k).itemType))
       problems.push_back(itemLabel(k) + " has itemType " + std::to_string(item(k).itemType) +
@@ -62,8 +62,8 @@ std::vector<std::string> headerRuleProblems(const PackageHeader& h) {
     problems.push_back(itemLabel(6) + " has itemType " + std::to_string(scr.itemType) +
                        ", not 2 (the system folder)");
   if (scr.present() && scr.fileName != h.saverName + ".scr")
-    problems.push_back(itemLabel(6) + " is named \"" + utf8FromAnsi(scr.fileName) + "\", but the uninstall entry runs \"" +
-                       utf8FromAnsi(h.saverName) + ".scr\"");
+    problems.push_back(itemLabel(6) + " is named \"" + scr.fileName + "\", but the uninstall entry runs \"" +
+                       h.saverName + ".scr\"");
   return problems;
 }
 
@@ -77,7 +77,7 @@ std::vector<std::string> dataFileRuleProblems(const PackageHeader& h, const Save
                        std::to_string(h.installerMode) + " has no movie preview in the work folder");
   else if (preview.fileName != "installer.swf")
     problems.push_back("mainFileSource 3 copies \"installer.swf\", but item 3 is named \"" +
-                       utf8FromAnsi(preview.fileName) + "\"");
+                       preview.fileName + "\"");
   if (entries.empty()) problems.push_back("mainFileSource 3 needs an entry 1 to copy the movie to");
   return problems;
 }
@@ -87,9 +87,9 @@ std::vector<std::string> collisionProblems(const PackageHeader& h, std::span<con
   std::map<std::string, std::string> files;    // folded path -> what writes it
   std::map<std::string, std::pair<std::string, std::string>> folders;  // folded -> (path, entry inside)
   auto add = [&](const std::string& path, const std::string& what) {
-    std::string key = foldCaseAnsi(path);
+    std::string key = foldCaseName(path);
     auto [it, fresh] = files.emplace(key, what);
-    if (!fresh) problems.push_back(what + " and " + it->second + " are both written as " + utf8FromAnsi(path));
+    if (!fresh) problems.push_back(what + " and " + it->second + " are both written as " + path);
   };
   add("<work>\\temp.dat", "the installer's own copy");
   add("<saver>\\saver.dat", "the installer's saver.dat");
@@ -116,14 +116,14 @@ std::vector<std::string> collisionProblems(const PackageHeader& h, std::span<con
     for (std::size_t cut = name.find('\\'); cut != std::string::npos; cut = name.find('\\', cut + 1))
     {
       std::string folder = "<saver>\\" + name.substr(0, cut);
-      folders.emplace(foldCaseAnsi(folder), std::make_pair(folder, what));
+      folders.emplace(foldCaseName(folder), std::make_pair(folder, what));
     }
   }
   for (const auto& [key, place] : folders) {
     auto it = files.find(key);
     if (it != files.end())
       problems.push_back(it->second + " is a file where " + place.second + " needs the folder " +
-                         utf8FromAnsi(place.first));
+                         place.first);
   }
   return problems;
 }

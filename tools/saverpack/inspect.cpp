@@ -9,6 +9,7 @@
 #include "package/explode.h"
 #include "package/pe_header.h"
 #include "package/validate.h"
+#include "base/code_page.h"
 #include "tools/saverpack/checks.h"
 #include "tools/saverpack/signer_name.h"
 #include "tools/saverpack/support.h"
@@ -39,9 +40,9 @@ std::string format(const char* fmt, ...) {
 }
 
 // Appended piece by piece: "\"" + s + "\"" draws a false -Wrestrict from g++ 12.
-std::string quote(const std::string& ansi) {
+std::string quote(const std::string& text) {
   std::string out(1, '"');
-  out += utf8FromAnsi(ansi);
+  out += text;
   out += '"';
   return out;
 }
@@ -128,6 +129,9 @@ class Inspector {
     std::vector<std::uint8_t> raw(kPackageHeaderSize);
     if (!file_->readAt(INSTALLER_SIZE_IN_BYTES2, raw.data(), raw.size())) return problem("the header cannot be read");
     r_.header = parsePackageHeader(raw);
+    decodeName(r_.header->saverName, "saverName");
+    for (int k = 1; k < kPackageItemCount; ++k)
+      decodeName(r_.header->items[static_cast<std::size_t>(k)].fileName, format("item %d", k));
     const PackageHeader& h = *r_.header;
     printHeader(h);
     checkItems(h);
@@ -142,6 +146,18 @@ class Inspector {
 
  private:
   void line(std::string s) { r_.lines.push_back(std::move(s)); }
+
+  // A stored name as text in the chosen code page; one it cannot be is
+  // shown byte by byte and reported, as the installer refuses it.
+  void decodeName(std::string& name, const std::string& label) {
+    if (std::optional<std::string> text = ansiToUtf8(name, nameCodePage())) {
+      name = std::move(*text);
+      return;
+    }
+    name = utf8FromAnsi(name);
+    problem(format("%s: the name %s is not valid text in code page %u; the installer refuses it (-541)",
+                   label.c_str(), quote(name).c_str(), nameCodePage()));
+  }
   void problem(std::string s) { r_.problems.push_back(std::move(s)); }
 
   void checkTrailer() {
@@ -234,12 +250,12 @@ class Inspector {
       }
       std::string name = k == 3 ? previewFileName(h.installerMode, it.fileName) : it.fileName;
       ItemDestination d = itemDestination(it.itemType, name, folders, true);
-      std::string dest = d.hasDestination ? utf8FromAnsi(d.path) : "(none)";
+      std::string dest = d.hasDestination ? d.path : "(none)";
       std::int64_t stored = itemStoredSize(it);
       line(format("  %2d %4d %-36s %10d %10d %10" PRId64 " %10s  %s  %s", k, it.itemType, dest.c_str(), it.startOffset,
                   it.endOffset, stored, it.isCompressed ? std::to_string(it.expandedSize).c_str() : "-",
                   it.isCompressed ? "imploded" : "stored  ", quote(it.fileName).c_str()));
-      if (!d.sysnativePath.empty()) line(format("  %2s %4s also %s", "", "", utf8FromAnsi(d.sysnativePath).c_str()));
+      if (!d.sysnativePath.empty()) line(format("  %2s %4s also %s", "", "", d.sysnativePath.c_str()));
       checkItem(h, k);
     }
   }
@@ -326,8 +342,10 @@ class Inspector {
     if (!read(kSaverDataRecordSize, table.data(), table.size()))
       return problem(format("data file: its %d entries run past its end", rec.fileCount()));
     std::vector<DataFileEntry> entries;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(rec.fileCount()); ++i)
+    for (std::size_t i = 0; i < static_cast<std::size_t>(rec.fileCount()); ++i) {
       entries.push_back(*parseDataFileEntry(std::span(table).subspan(i * kDataFileEntrySize)));
+      decodeName(entries.back().entryName, format("data file entry %zu", i + 1));
+    }
 
     DataFileReadAt readAt = [&read](std::uint64_t off, std::uint8_t* dst, std::size_t n) {
       return read(off, dst, n) ? errOk : errCorruptPackage;
@@ -392,7 +410,8 @@ class Inspector {
 
 }  // namespace
 
-InspectReport inspectInstaller(const fs::path& file) {
+InspectReport inspectInstaller(const fs::path& file, unsigned codePage) {
+  setNameCodePage(codePage);
   InspectReport r;
   try {
     Inspector(r).run(file);

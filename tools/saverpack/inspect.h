@@ -13,6 +13,7 @@
 
 #include "base/package_format.h"
 #include "package/trailer.h"
+#include "tools/saverpack/support.h"
 
 namespace saverpack {
 
@@ -37,6 +38,8 @@ struct InspectReport {
 };
 
 // Never throws; a file that cannot be read is a problem of the report.
-InspectReport inspectInstaller(const std::filesystem::path& file);
+// Stored names are read as text in `codePage` (which becomes the packager's
+// name code page).
+InspectReport inspectInstaller(const std::filesystem::path& file, unsigned codePage = kDefaultNameCodePage);
 
 }  // namespace saverpack

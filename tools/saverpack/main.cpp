@@ -37,6 +37,9 @@ Manifest (JSON; paths relative to the manifest; comments allowed):
   offerControlPanel  true | false
   implodeLibrary     item 1 (default ../win32/impborl.dll beside saverpack)
   stub               the installer stub (default ../win32/stub.exe beside saverpack)
+  codePage           the Windows code page the names are stored in (default
+                     1252; 1250-1258, 874, 932, 936, 949, 950): the installer
+                     reads them in the code page of the machine it runs on
 Any file given as a path may be {"file": PATH, "name": NAME,
 "compression": store | implode | auto}; items are stored by default.
 
@@ -87,8 +90,10 @@ int runSign(const std::string& installer, const std::string& output, const SignO
 }
 
 int runBuild(const std::string& manifest, const std::string& output, const std::string& stub,
-             const std::string& library, bool noLibrary, bool progress, const SignOptions& sign) {
+             const std::string& library, bool noLibrary, bool progress, const SignOptions& sign,
+             std::optional<unsigned> codePage) {
   BuildSettings s;
+  s.codePage = codePage;
   s.manifest = pathFromUtf8(manifest);
   s.output = pathFromUtf8(output);
   // A signed build is written beside the output first: the output appears
@@ -133,8 +138,12 @@ int runBuild(const std::string& manifest, const std::string& output, const std::
   return 0;
 }
 
-int runInspect(const std::string& file) {
-  InspectReport r = inspectInstaller(pathFromUtf8(file));
+int runInspect(const std::string& file, unsigned codePage) {
+  if (!isKnownCodePage(codePage)) {
+    std::fprintf(stderr, "saverpack: --code-page %u is not a Windows ANSI code page the packager knows\n", codePage);
+    return 2;
+  }
+  InspectReport r = inspectInstaller(pathFromUtf8(file), codePage);
   for (const std::string& l : r.lines) std::printf("%s\n", l.c_str());
   std::fflush(stdout);
   for (const std::string& p : r.problems) std::fprintf(stderr, "saverpack: %s: %s\n", file.c_str(), p.c_str());
@@ -177,6 +186,8 @@ int main(int argc, char** argv) {
 
   std::string manifest, output, stub, library, file, in, out, mode = "auto", dict = "auto";
   bool noLibrary = false, progress = false;
+  std::optional<unsigned> buildCodePage;
+  unsigned inspectCodePage = kDefaultNameCodePage;
 
   CLI::App* build = app.add_subcommand("build", "Build an installer from a manifest.");
   build->add_option("MANIFEST", manifest, "the manifest (JSON)")->required();
@@ -188,6 +199,7 @@ int main(int argc, char** argv) {
   build->add_flag("--progress", progress, "show progress even when standard error is not a terminal");
   SignOptions signOptions;
   addSignOptions(build, signOptions, "--sign");
+  build->add_option("--code-page", buildCodePage, "the code page of the stored names; overrides the manifest's codePage");
   build->footer(kManifestHelp);
 
   CLI::App* sign = app.add_subcommand("sign", "Sign an installer (Authenticode, through osslsigncode).");
@@ -202,6 +214,7 @@ int main(int argc, char** argv) {
                   "its length,\nverifies the integrity trailer and shows the signature, and applies the installer's own package "
                   "checks.");
   inspect->add_option("FILE", file, "the installer")->required();
+  inspect->add_option("--code-page", inspectCodePage, "the code page to read the stored names in (default 1252)");
 
   CLI::App* implode = app.add_subcommand("implode", "Compress a file into the implode format.");
   implode->add_option("IN", in, "input file")->required();
@@ -222,9 +235,9 @@ int main(int argc, char** argv) {
     int rc = app.exit(e);
     return rc == 0 ? 0 : 2;
   }
-  if (*build) return runBuild(manifest, output, stub, library, noLibrary, progress, signOptions);
+  if (*build) return runBuild(manifest, output, stub, library, noLibrary, progress, signOptions, buildCodePage);
   if (*sign) return runSign(file, output, signOptions);
-  if (*inspect) return runInspect(file);
+  if (*inspect) return runInspect(file, inspectCodePage);
   if (*implode) return runImplode(in, out, mode, dict, progress);
   return runExplode(in, out);
 }

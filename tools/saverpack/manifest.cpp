@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/code_page.h"
 #include "base/names.h"
 #include "tools/saverpack/support.h"
 
@@ -25,7 +26,12 @@ class Parser {
 
   void run(const json& root) {
     if (!root.is_object()) throw ToolError("the manifest must be a JSON object");
-    for (const auto& [key, value] : root.items()) field(key, value);
+    // The code page first: every name is checked against it.
+    if (auto it = root.find("codePage"); it != root.end()) m_.codePage = codePage("codePage", *it);
+    if (m_.codePageOverride) m_.codePage = *m_.codePageOverride;
+    setNameCodePage(m_.codePage);
+    for (const auto& [key, value] : root.items())
+      if (key != "codePage") field(key, value);
     if (!seenName_) throw keyError("saverName", "missing");
     if (!seenMode_) throw keyError("previewMode", "missing (bitmap, movie, jpeg, quiet or none)");
     if (!seenSaver_) throw keyError("saver", "missing: the screen saver program (.scr) is item 6");
@@ -37,8 +43,9 @@ class Parser {
       m_.saverName = ansiText(key, v);
       if (!isValidSaverName(m_.saverName)) {
         // It names the saver's folder and its uninstall registry key.
-        std::string why = m_.saverName.size() > 64
-                              ? "is " + std::to_string(m_.saverName.size()) + " characters long, over the 64 allowed"
+        std::size_t length = utf16Length(m_.saverName);
+        std::string why = length > 64
+                              ? "is " + std::to_string(length) + " characters long, over the 64 allowed"
                               : nameProblem(m_.saverName, false);
         throw keyError(key, quoted(v) + " is not a valid saver name: it " + why);
       }
@@ -91,10 +98,19 @@ class Parser {
     return v.get_ref<const std::string&>();
   }
 
+  // A name as it stays inside the packager (UTF-8), once it is known that
+  // the package's code page can hold it.
   static std::string ansiText(const std::string& key, const json& v) {
-    std::optional<std::string> a = ansiFromUtf8(text(key, v));
-    if (!a) throw keyError(key, quoted(v) + " has characters outside Windows code page 1252");
-    return *a;
+    const std::string& t = text(key, v);
+    if (!ansiFromUtf8(t))
+      throw keyError(key, quoted(v) + " has characters outside Windows code page " + std::to_string(nameCodePage()));
+    return t;
+  }
+
+  static unsigned codePage(const std::string& key, const json& v) {
+    if (!v.is_number_integer() || !isKnownCodePage(v.get<unsigned>()))
+      throw keyError(key, "must be a Windows ANSI code page number (1250 to 1258, 874, 932, 936, 949 or 950)");
+    return v.get<unsigned>();
   }
 
   static bool boolean(const std::string& key, const json& v) {
@@ -242,9 +258,15 @@ const char* compressionName(Compression c) {
   return "?";
 }
 
-bool parseManifest(std::string_view text, const fs::path& manifestPath, Manifest& out, std::string& error) {
+bool parseManifest(std::string_view text, const fs::path& manifestPath, Manifest& out, std::string& error,
+                   std::optional<unsigned> codePage) {
   Manifest m;
   m.path = manifestPath;
+  m.codePageOverride = codePage;
+  if (codePage && !isKnownCodePage(*codePage)) {
+    error = "code page " + std::to_string(*codePage) + " is not a Windows ANSI code page the packager knows";
+    return false;
+  }
   try {
     json root = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/true, /*ignore_comments=*/true);
     Parser(manifestPath, m).run(root);
@@ -262,7 +284,7 @@ bool parseManifest(std::string_view text, const fs::path& manifestPath, Manifest
   return true;
 }
 
-bool loadManifest(const fs::path& manifestPath, Manifest& out, std::string& error) {
+bool loadManifest(const fs::path& manifestPath, Manifest& out, std::string& error, std::optional<unsigned> codePage) {
   Bytes text;
   try {
     text = readWholeFile(manifestPath);
@@ -271,12 +293,12 @@ bool loadManifest(const fs::path& manifestPath, Manifest& out, std::string& erro
     return false;
   }
   return parseManifest(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), manifestPath, out,
-                       error);
+                       error, codePage);
 }
 
 // Iterative wildcard match with one backtracking point (the last '*').
 bool matchesPattern(std::string_view pattern, std::string_view name) {
-  std::string p = foldCaseAnsi(pattern), n = foldCaseAnsi(name);
+  std::string p = foldCaseName(pattern), n = foldCaseName(name);
   std::size_t pi = 0, ni = 0, star = std::string::npos, mark = 0;
   while (ni < n.size()) {
     if (pi < p.size() && (p[pi] == '?' || p[pi] == n[ni])) {

@@ -33,6 +33,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/saverpack/support.h"
+
 namespace saverpack {
 
 enum class Compression { Store, Implode, Auto };
@@ -46,19 +48,24 @@ const char* compressionName(Compression c);
 
 struct FileSpec {
   std::filesystem::path file;  // resolved against the manifest's folder
-  std::string name;            // stored name (ANSI); empty: the default name
+  std::string name;            // stored name (UTF-8); empty: the default name
   Compression compression = Compression::Store;
   std::int32_t itemType = 1;   // items 7, 9 and 10 only
 };
 
 struct CompressionRule {
-  std::string pattern;  // ANSI, '/' turned into '\\'; '*' and '?' wildcards
+  std::string pattern;  // UTF-8, '/' turned into '\\'; '*' and '?' wildcards
   Compression compression = Compression::Auto;
 };
 
 struct Manifest {
   std::filesystem::path path;  // the manifest itself, for messages
-  std::string saverName;       // ANSI
+  // The code page the package's names are written in ("codePage", or the
+  // command line's choice, which wins); names below are UTF-8 text that
+  // this code page can hold.
+  unsigned codePage = kDefaultNameCodePage;
+  std::optional<unsigned> codePageOverride;
+  std::string saverName;
   PreviewMode previewMode = PreviewMode::Movie;
   std::optional<FileSpec> preview;
   std::optional<FileSpec> license;
@@ -73,7 +80,7 @@ struct Manifest {
   std::vector<CompressionRule> compressionRules;
   std::optional<std::filesystem::path> saverRecord;
   bool mainFromPreview = false;
-  std::string mainFileName;  // ANSI; empty: the preview item's name
+  std::string mainFileName;  // empty: the preview item's name
   bool offerControlPanel = false;
   std::optional<std::filesystem::path> implodeLibrary;
   std::optional<std::filesystem::path> stub;
@@ -81,11 +88,13 @@ struct Manifest {
 
 // Parses manifest text; `manifestPath` names it in messages and gives the
 // folder relative paths start from.  On failure returns false and sets
-// `error` to one line: "<manifest>: <key>: <problem>".
+// `error` to one line: "<manifest>: <key>: <problem>".  A given `codePage`
+// replaces the manifest's.  Sets the packager's name code page.
 bool parseManifest(std::string_view json, const std::filesystem::path& manifestPath, Manifest& out,
-                   std::string& error);
+                   std::string& error, std::optional<unsigned> codePage = std::nullopt);
 // Reads and parses a manifest file.
-bool loadManifest(const std::filesystem::path& manifestPath, Manifest& out, std::string& error);
+bool loadManifest(const std::filesystem::path& manifestPath, Manifest& out, std::string& error,
+                  std::optional<unsigned> codePage = std::nullopt);
 
 // Case-insensitive wildcard match of an entry name ('*' any run of
 // characters, backslashes included; '?' one character).

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "base/code_page.h"
 #include "base/names.h"
 
 namespace saverpack {
@@ -14,21 +15,6 @@ namespace saverpack {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Code page 1252 bytes 0x80..0x9F; 0 marks the five undefined ones.  Every
-// other byte is the Unicode code point of the same value.
-constexpr std::array<char32_t, 32> kCp1252High = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
-};
-
-std::optional<char> ansiFromCodePoint(char32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
-  for (std::size_t i = 0; i < kCp1252High.size(); ++i)
-    if (kCp1252High[i] != 0 && kCp1252High[i] == cp) return static_cast<char>(0x80 + i);
-  return std::nullopt;
-}
 
 void appendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -100,43 +86,46 @@ fs::path pathFromUtf8(std::string_view text) {
   return fs::path(std::u8string(text.begin(), text.end()));
 }
 
-std::optional<std::string> ansiFromUtf8(std::string_view utf8) {
-  std::string out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    auto b = static_cast<unsigned char>(utf8[i]);
-    char32_t cp;
-    std::size_t len;
-    if (b < 0x80) { cp = b; len = 1; }
-    else if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; len = 2; }
-    else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; len = 3; }
-    else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; len = 4; }
-    else return std::nullopt;
-    if (i + len > utf8.size()) return std::nullopt;
-    for (std::size_t k = 1; k < len; ++k) {
-      auto c = static_cast<unsigned char>(utf8[i + k]);
-      if ((c & 0xC0) != 0x80) return std::nullopt;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    // Overlong forms would let two spellings map to one name.
-    static constexpr char32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[len]) return std::nullopt;
-    std::optional<char> a = ansiFromCodePoint(cp);
-    if (!a) return std::nullopt;
-    out += *a;
-    i += len;
-  }
-  return out;
+namespace {
+unsigned gNameCodePage = kDefaultNameCodePage;
+}  // namespace
+
+void setNameCodePage(unsigned codePage) { gNameCodePage = codePage; }
+unsigned nameCodePage() { return gNameCodePage; }
+
+bool isKnownCodePage(unsigned codePage) {
+  for (unsigned known : {874u, 932u, 936u, 949u, 950u, 1250u, 1251u, 1252u, 1253u, 1254u, 1255u, 1256u, 1257u, 1258u})
+    if (codePage == known) return true;
+  return false;
 }
 
+std::optional<std::string> ansiFromUtf8(std::string_view utf8) { return utf8ToAnsi(utf8, gNameCodePage); }
+
 std::string utf8FromAnsi(std::string_view ansi) {
+  if (std::optional<std::string> text = ansiToUtf8(ansi, gNameCodePage)) return *text;
   std::string out;
   for (char ch : ansi) {
     auto b = static_cast<unsigned char>(ch);
     char32_t cp = b;
-    if (b >= 0x80 && b < 0xA0) cp = kCp1252High[b - 0x80] ? kCp1252High[b - 0x80] : 0xFFFD;
+    if (b >= 0x80) cp = 0xFFFD;
     appendUtf8(out, cp);
   }
   return out;
+}
+
+std::string foldCaseName(std::string_view utf8) {
+  std::u16string wide = utf8ToUtf16(utf8);
+  for (char16_t& c : wide) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+    else if (c >= 0xE0 && c <= 0xFE && c != 0xF7) c = static_cast<char16_t>(c - 32);
+    else if (c == 0xFF) c = 0x178;
+    else if (c >= 0x100 && c <= 0x17F && (c & 1) == ((c >= 0x139 && c <= 0x148) || c >= 0x179 ? 0 : 1))
+      c = static_cast<char16_t>(c - 1);  // Latin Extended-A pairs
+    else if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) c = static_cast<char16_t>(c - 32);
+    else if (c >= 0x430 && c <= 0x44F) c = static_cast<char16_t>(c - 32);
+    else if (c >= 0x450 && c <= 0x45F) c = static_cast<char16_t>(c - 80);
+  }
+  return utf16ToUtf8(wide);
 }
 
 std::string foldCaseAnsi(std::string_view ansi) {
@@ -155,7 +144,7 @@ std::string foldCaseAnsi(std::string_view ansi) {
 std::string nameProblem(std::string_view name, bool relativePath) {
   if (relativePath ? isSafeEntryName(name) : isSafeItemFileName(name)) return {};
   if (name.empty()) return "is empty";
-  if (name.size() > 255) return "is " + std::to_string(name.size()) + " characters long, over the 255 allowed";
+  if (utf16Length(name) > 255) return "is " + std::to_string(utf16Length(name)) + " characters long, over the 255 allowed";
   if (!relativePath) {
     std::string p = componentProblem(name);
     return p.empty() ? "is not a safe file name" : p;

@@ -1,7 +1,9 @@
 // Small services the packager's commands share: reading whole files, writing
 // an output through a temporary file, text conversion between the UTF-8 of
-// manifests and file systems and the 8-bit ANSI of the package, and the few
-// facts about the running program it needs.
+// manifests and file systems and the 8-bit ANSI of the package (in the code
+// page the author chose), and the few facts about the running program it
+// needs.  Names are UTF-8 inside the packager and become code page bytes
+// only when they are written.
 //
 // Failures inside the packager are thrown as ToolError with a one-line
 // message that names the file; the public functions of build.h, inspect.h
@@ -34,15 +36,24 @@ std::string displayPath(const std::filesystem::path& path);
 // A path from UTF-8 text (manifest values, command-line arguments).
 std::filesystem::path pathFromUtf8(std::string_view text);
 
-// UTF-8 to the package's 8-bit text in Windows code page 1252; std::nullopt
+// The code page package names are written in and read back with (1252
+// unless set); the code pages the packager knows.
+constexpr unsigned kDefaultNameCodePage = 1252;
+void setNameCodePage(unsigned codePage);
+unsigned nameCodePage();
+bool isKnownCodePage(unsigned codePage);
+
+// UTF-8 to the package's 8-bit text in the name code page; std::nullopt
 // when the text is not valid UTF-8 or has a character outside the code page.
 std::optional<std::string> ansiFromUtf8(std::string_view utf8);
-// Back again, for printing names taken from a package.  Bytes the code page
-// leaves undefined become U+FFFD.
+// Back again, for names taken from a package.  Text that is not valid in
+// the code page is decoded byte by byte, with U+FFFD for what has no meaning.
 std::string utf8FromAnsi(std::string_view ansi);
 // Letter case folded the way Windows file systems compare names (ASCII and
 // the letters of code page 1252), for collision checks.
 std::string foldCaseAnsi(std::string_view ansi);
+// The same for UTF-8 names: ASCII, Latin, Greek and Cyrillic letters.
+std::string foldCaseName(std::string_view utf8);
 
 // Why a stored name breaks the rules of base/names.h, for messages
 // ("is a device name", ...); empty when the name is safe.  `relativePath`

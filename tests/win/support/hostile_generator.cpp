@@ -1,6 +1,8 @@
 // Damaged and hostile installers (see hostile_generator.h).
 #include "tests/win/support/hostile_generator.h"
 
+#include "base/code_page.h"
+
 #include <algorithm>
 #include <functional>
 #include <limits>
@@ -99,7 +101,8 @@ void setFile(std::vector<ExpectedFile>& files, const std::string& path, std::int
 
 class Generator {
 public:
-  Generator(std::span<const std::uint8_t> stub, const CompressFn& implode) : stub_(stub), implode_(implode) {
+  Generator(std::span<const std::uint8_t> stub, const CompressFn& implode, unsigned codePage)
+      : stub_(stub), implode_(implode), codePage_(codePage) {
     extra7_ = sampleText(3000, "seventh item, compressed");
     big_ = sampleText(5043, "the quick brown fox jumps over the lazy dog");
     mainSwf_ = bytesOf("FWS\x09");
@@ -124,6 +127,7 @@ public:
     itemNames();
     entryNames();
     saverNames();
+    doubleByteNames();
     itemTypes();
     implodedData();
     movies();
@@ -575,6 +579,55 @@ private:
     refused("entry-name", "member named like an existing folder", build(r).installer);
   }
 
+  // Names whose bytes mean different things in code page 932 and in the
+  // single-byte code pages: 0x95 and 0x83 lead a double-byte character there
+  // ("表" is 95 5C, "ソ" 83 5C: the backslash as second byte), and are
+  // letters or signs elsewhere.
+  void doubleByteNames() {
+    if (codePage_ != 932 && isLeadByte(codePage_, 0x95)) return;  // other double-byte pages: not planned for
+    const bool dbcs = codePage_ == 932;
+    auto itemNamed = [this](const std::string& n) {
+      return build(with([n](PackageBuilder& p) {
+               p.editHeader([n](PackageHeader& h) { h.items[9].fileName = n; });
+             })).installer;
+    };
+    auto withItem9 = [this](const std::string& n) {
+      HostileCase x = baseExpectation();
+      removeFile(x.saverFiles, "extra9.bin");
+      x.saverFiles.push_back({n, sizeOf(extra9_)});
+      return x;
+    };
+    // A name of one character whose second byte is the backslash: one file in
+    // 932, a path with a separator (refused for an item) elsewhere.
+    if (dbcs)
+      installs("double-byte", "item 9 second byte 0x5C", itemNamed("\x95\x5C.bin"), withItem9("\x95\x5C.bin"));
+    else
+      refused("double-byte", "item 9 second byte 0x5C", itemNamed("\x95\x5C.bin"), errBadName);
+    // A name that ends in a lead byte is no text in 932.
+    if (dbcs)
+      refused("double-byte", "item 9 ending in a lead byte", itemNamed("evil\x95"), errBadName);
+    else
+      installs("double-byte", "item 9 ending in a lead byte", itemNamed("evil\x95"), withItem9("evil\x95"));
+    // An entry in a folder named "ソ": in a single-byte code page the same
+    // bytes hold an empty path component.
+    Recipe r = base_;
+    r.entries[1].name = "\x83\x5C\\evil.txt";
+    if (dbcs) {
+      HostileCase x = baseExpectation();
+      removeFile(x.saverFiles, "sub\\deeper\\notes.txt");
+      x.saverFiles.push_back({"\x83\x5C\\evil.txt", sizeOf(notes_)});
+      installs("double-byte", "entry 2 folder with second byte 0x5C", build(r).installer, x);
+    } else {
+      refused("double-byte", "entry 2 folder with second byte 0x5C", build(r).installer, errBadName);
+    }
+    r = base_;
+    r.saverName = "Hostile\x95";
+    if (dbcs)
+      refused("double-byte", "saver name ending in a lead byte", build(r).installer, errBadName);
+    else
+      installs("double-byte", "saver name ending in a lead byte", build(r).installer, expectation(r));
+  }
+
   void saverNames() {
     for (const auto& [label, name] : std::vector<std::pair<std::string, std::string>>{
              {"backslash", "Hostile\\Saver"},
@@ -813,6 +866,7 @@ private:
 
   std::span<const std::uint8_t> stub_;
   CompressFn implode_;
+  unsigned codePage_;
   const Bytes readMe_ = bytesOf("read me after installing");
   const Bytes program_ = bytesOf("MZ hostile test saver program");
   const Bytes extra9_ = bytesOf("extra file nine");
@@ -825,8 +879,9 @@ private:
 
 }  // namespace
 
-std::vector<HostileCase> generateHostileCases(std::span<const std::uint8_t> stub, const CompressFn& implode) {
-  return Generator(stub, implode).run();
+std::vector<HostileCase> generateHostileCases(std::span<const std::uint8_t> stub, const CompressFn& implode,
+                                              unsigned codePage) {
+  return Generator(stub, implode, codePage).run();
 }
 
 std::vector<std::pair<std::string, int>> casesPerFamily(const std::vector<HostileCase>& cases) {

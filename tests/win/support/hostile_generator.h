@@ -62,7 +62,10 @@ constexpr const char* kSaverName = "Hostile Test Saver";
 constexpr const char* kProgramName = "Hostile Test Saver.scr";
 
 // Every case, in a fixed order; the same stub and encoder give the same bytes.
-std::vector<HostileCase> generateHostileCases(std::span<const std::uint8_t> stub, const CompressFn& implode);
+// `codePage` is the one the installer will read names in (its machine's):
+// the double-byte traps install or are refused depending on it.
+std::vector<HostileCase> generateHostileCases(std::span<const std::uint8_t> stub, const CompressFn& implode,
+                                              unsigned codePage = 1252);
 
 // Number of cases per family, in order of first appearance.
 std::vector<std::pair<std::string, int>> casesPerFamily(const std::vector<HostileCase>& cases);

@@ -537,11 +537,20 @@ bool ProcessRunner::start(const std::string& exe, const std::vector<std::string>
     line += ' ';
     line += quoteArgument(a);
   }
-  STARTUPINFOA si = {};
+  // UTF-8 paths, started through the wide call: a path outside the code
+  // page (an installer in "C:\下载\") must reach the program unchanged.
+  auto wide = [](const std::string& s) {
+    std::wstring w(s.size() + 1, L'\0');
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), static_cast<int>(w.size()));
+    w.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return w;
+  };
+  std::wstring wideExe = wide(exe), wideLine = wide(line), wideDir = wide(workDir);
+  STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
-  if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      workDir.empty() ? nullptr : workDir.c_str(), &si, &pi))
+  if (!CreateProcessW(wideExe.c_str(), wideLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      workDir.empty() ? nullptr : wideDir.c_str(), &si, &pi))
     return false;
   CloseHandle(pi.hThread);
   process_.reset(pi.hProcess);

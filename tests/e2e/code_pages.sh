@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# Whole installs under wine64 with names outside the ANSI code page: the
+# profile's local application data in "C:\users\Łukasz", the installer in
+# "C:\下载\", and savers named in the scripts of code pages 1252, 1251 and
+# 932.  Wine takes its code page, and the character set of Unix file names,
+# from the Unix locale: the three locales are compiled into the work folder
+# (LOCPATH), so nothing needs to be installed system-wide.  Each code page gets a quiet run
+# through the launcher double (its reports are checked too) and an
+# interactive one through demo_driver; then a name that ends in a lead byte
+# must be refused.  Everything runs in a private prefix of its own.
+#   STUB=... SAVERPACK=... pick other builds (the defaults are dist/'s).
+set -u
+cd "$(dirname "$0")/../.."
+root=$PWD
+stub=${STUB:-$root/dist/win64/stub.exe}
+saverpack=${SAVERPACK:-$root/dist/linux/saverpack}
+fixtures=$root/build/win64/fixtures
+work=$root/build/e2e-code-pages
+wine=/usr/lib/wine/wine64
+pass=0 fail=0
+ok() { pass=$((pass + 1)); }
+bad() { fail=$((fail + 1)); echo "FAILED: $*"; }
+expect_eq() {  # expect_eq WHAT ACTUAL EXPECTED
+  if [ "$2" = "$3" ]; then ok; else bad "$1: got '$2', expected '$3'"; fi
+}
+
+rm -rf "$work"
+mkdir -p "$work"
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+xvfb_pid=
+if [ -z "${DISPLAY:-}" ]; then
+  export DISPLAY=:$((500 + RANDOM % 400))
+  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 50); do xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && break; sleep 0.1; done
+fi
+cleanup() {
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  return 0
+}
+trap cleanup EXIT
+
+mkdir -p "$work/locales"
+for l in en_US ru_RU ja_JP; do localedef -i "$l" -f UTF-8 "$work/locales/$l.UTF-8" >/dev/null 2>&1; done
+export LOCPATH=$work/locales
+{ export LANG=en_US.UTF-8; } 2>/dev/null  # this shell itself need not know the locale
+unset LC_ALL LC_CTYPE
+# A new code page needs a new Wine server for the prefix.
+restart_wine() { /usr/lib/wine/wineserver -k 2>/dev/null; /usr/lib/wine/wineserver -w 2>/dev/null; return 0; }
+$wine wineboot -i >/dev/null 2>&1 </dev/null
+drive=$WINEPREFIX/drive_c
+$wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+$wine reg add 'HKCR\CLSID\{D27CDB6E-AE6D-11cf-96B8-444553540000}\InprocServer32' /ve /d "Z:$fixtures/flash_standin.dll" /f >/dev/null
+$wine reg add 'HKCR\CLSID\{D27CDB6E-AE6D-11cf-96B8-444553540000}\InprocServer32' /v ThreadingModel /d Apartment /f >/dev/null
+# Names outside ASCII reach Wine through files and "utf8hex:" arguments
+# (tests/fixtures decode them): Wine reads a Unix command line through the
+# Unix locale, which need not be installed.
+hexarg() { printf 'utf8hex:%s' "$(printf '%s' "$1" | xxd -p | tr -d '\n')"; }
+# The user's local application data outside code page 1252.
+{
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+  for key in "User Shell Folders" "Shell Folders"; do
+    printf '[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\%s]\r\n' "$key"
+    printf '"Local AppData"="C:\\\\users\\\\Łukasz\\\\AppData\\\\Local"\r\n\r\n'
+  done
+} | iconv -f UTF-8 -t UTF-16 >"$work/profile.reg"
+$wine regedit /s 'Z:'"$work/profile.reg" >/dev/null 2>&1
+mkdir -p "$drive/users/Łukasz/AppData/Local" "$drive/下载"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+# make_installer OUT CODEPAGE SAVERNAME DATAFILE...  (data files as relative paths)
+make_installer() {
+  local out=$1 cp=$2 name=$3
+  shift 3
+  local src=$work/src
+  rm -rf "$src"
+  mkdir -p "$src/data"
+  printf 'MZ stand-in saver' >"$src/saver.scr"
+  for f in seven.ini nine.txt ten.txt; do printf '%s' "$f" >"$src/$f"; done
+  printf 'FWS\x09\x0f\x00\x00\x00\x00\x00\x0c\x01\x00\x00\x00' >"$src/movie.swf"
+  for f in "$@"; do
+    mkdir -p "$(dirname "$src/data/$f")"
+    printf '%s' "content of $f" >"$src/data/$f"
+  done
+  printf '{"saverName": "%s", "codePage": %s, "previewMode": "movie", "preview": "movie.swf",
+    "saver": "saver.scr", "dataFolder": "data",
+    "items": {"7": "seven.ini", "9": "nine.txt", "10": "ten.txt"}, "stub": "%s"}\n' "$name" "$cp" "$stub" >"$src/manifest.json"
+  "$saverpack" build "$src/manifest.json" -o "$out" --no-library >/dev/null
+}
+
+# The uninstall entry's value, through a UTF-16 export of the whole key.
+uninstall_value() {  # uninstall_value NAME VALUE
+  rm -f "$work/entry.reg"
+  $wine reg export "$uninstall_key" 'Z:'"$work/entry.reg" /y >/dev/null 2>&1 || return 0
+  iconv -f UTF-16 -t UTF-8 "$work/entry.reg" | tr -d '\r' |
+    awk -v key="[HKEY_LOCAL_MACHINE\\\\Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\$1]" -v value="\"$2\"=" '
+      /^\[/ {inside = (tolower($0) == tolower(key))}
+      inside && index($0, value) == 1 {v = substr($0, length(value) + 2); sub(/"$/, "", v); gsub(/\\\\/, "\\", v); print v}'
+}
+
+# files_since MARKER: files written in drive_c after the marker, as C:-relative paths.
+files_since() { (cd "$drive" && find . -type f -newer "$1" ! -path './windows/*.log' | sed 's|^\./||' | sort); }
+
+# check_installed LABEL CP NAME MARKER DATAFILE...: what a successful run must leave, and nothing else.
+check_installed() {
+  local label=$1 cp=$2 name=$3 marker=$4
+  shift 4
+  local saver="ProgramData/Brindlefax/$name"
+  local expected=("windows/system32/$name.scr" "$saver/saver.dat" "$saver/seven.ini" "$saver/nine.txt" "$saver/ten.txt")
+  for f in "$@"; do
+    expected+=("$saver/$f")
+    expect_eq "$label: $f" "$(cat "$drive/$saver/$f" 2>/dev/null)" "content of $f"
+  done
+  expect_eq "$label: .scr" "$(cat "$drive/windows/system32/$name.scr" 2>/dev/null)" "MZ stand-in saver"
+  expect_eq "$label: DisplayName" "$(uninstall_value "$name" DisplayName)" "$name Screen Saver"
+  expect_eq "$label: UninstallString" "$(uninstall_value "$name" UninstallString)" "C:\\windows\\system32\\$name.scr /u"
+  expect_eq "$label: work folders left" "$(find "$drive/users" -path '*/Brindlefax/ZNK*' -maxdepth 6 | wc -l)" 0
+  local written
+  written=$(files_since "$marker" | grep -v -x -F -f <(printf '%s\n' "${expected[@]}" | sort) | grep -v '^users/[^/]*/AppData/Local/Brindlefax/\?$' || true)
+  expect_eq "$label: nothing written elsewhere" "$written" ""
+}
+
+remove_saver() {  # remove_saver NAME
+  rm -rf "$drive/ProgramData/Brindlefax/$1" "$drive/windows/system32/$1.scr"
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_LOCAL_MACHINE\\%s\\%s]\r\n' "${uninstall_key#HKLM\\}" "$1" |
+    sed 's/\\\\/\\/g' | iconv -f UTF-8 -t UTF-16 >"$work/remove.reg"
+  $wine regedit /s 'Z:'"$work/remove.reg" >/dev/null 2>&1 || true
+}
+
+# The makeActiveSaver report's bytes (hex) as the launcher double logged them.
+active_saver_report() { tr -d '\r' <"$1" | sed -n 's/^copydata 1 0 [0-9]* \(6d616b65.*\)$/\1/p' | head -n 1; }
+
+# scenario LANG CP NAME DATAFILE...
+scenario() {
+  local lang=$1 cp=$2 name=$3
+  shift 3
+  local setup="$drive/下载/Setup.exe"
+  restart_wine
+  make_installer "$setup" "$cp" "$name" "$@" || { bad "$cp: the packager refused $name"; return; }
+
+  local marker=$work/marker
+  touch "$marker"
+  sleep 1
+  LANG=$lang $wine "$fixtures/launcher_double.exe" 'Z:'"$work/quiet.log" "$(hexarg 'C:\下载\Setup.exe')" /q >/dev/null 2>&1 </dev/null
+  expect_eq "$cp quiet: exit" "$(tr -d '\r' <"$work/quiet.log" | sed -n 's/^exit //p')" 0
+  local program_hex
+  program_hex=$(printf 'makeActiveSaver-%s.scr' "$name" | iconv -f UTF-8 -t "CP$cp" | xxd -p | tr -d '\n')
+  expect_eq "$cp quiet: report in the code page" "$(active_saver_report "$work/quiet.log")" "${program_hex}0000"
+  check_installed "$cp quiet" "$cp" "$name" "$marker" "$@"
+  remove_saver "$name"
+
+  touch "$marker"
+  sleep 1
+  local out
+  out=$(LANG=$lang $wine "$fixtures/demo_driver.exe" install "$(hexarg 'C:\下载\Setup.exe')" 'Z:'"$work/interactive.log" 2>&1 </dev/null | tr -d '\r')
+  expect_eq "$cp interactive: exit" "$(sed -n 's/^installer exit code: //p' <<<"$out")" 0
+  expect_eq "$cp interactive: caption" "$(sed -n 's/^caption-hex: //p' <<<"$out" | xxd -r -p)" "Install Screen Saver: $name"
+  check_installed "$cp interactive" "$cp" "$name" "$marker" "$@"
+  remove_saver "$name"
+  rm -f "$setup"
+}
+
+scenario en_US.UTF-8 1252 "Café Crème" "crème brûlée.txt" "façade/été.txt"
+scenario ru_RU.UTF-8 1251 "Аквариум" "рыбы.txt" "вода/ёж.txt"
+# 表 (95 5C) and ソ (83 5C): second bytes 0x5C, the backslash.
+scenario ja_JP.UTF-8 932 "表示" "ソフト.txt" "表/データ.txt"
+
+# A name ending in a lead byte of 932: "Aqua•" written in 1252 ends in 0x95.
+restart_wine
+make_installer "$drive/下载/Lead.exe" 1252 "Aqua•" "a.txt"
+out=$(LANG=ja_JP.UTF-8 $wine "$fixtures/demo_driver.exe" install "$(hexarg 'C:\下载\Lead.exe')" 'Z:'"$work/lead.log" 2>&1 </dev/null | tr -d '\r')
+if grep -q -- '-541' <<<"$out"; then ok; else bad "932: a name ending in a lead byte is not refused with -541: $out"; fi
+expect_eq "932: nothing installed for the refused name" "$(ls "$drive/ProgramData/Brindlefax" 2>/dev/null | wc -l)" 0
+expect_eq "932: no work folder left" "$(find "$drive/users" -path '*/Brindlefax/ZNK*' -maxdepth 6 | wc -l)" 0
+
+echo "code pages: $pass passed, $fail failed"
+[ "$fail" -eq 0 ]
