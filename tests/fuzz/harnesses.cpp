@@ -574,9 +574,9 @@ int flashVersionImpl(const std::uint8_t* data, std::size_t size)
 
 // What zlib itself makes of the data, up to a cap.
 struct InflateReference {
-  enum class End { Complete, Bad, Capped } end;
+  enum class End { Complete, Truncated, Bad, Capped } end;
   std::span<const std::uint8_t> out;  // in a buffer reused by the next call
-  std::size_t consumed = 0;           // compressed bytes, when complete
+  std::size_t consumed = 0;           // compressed bytes, when complete or truncated
 };
 
 constexpr std::size_t kInflateCap = 1 << 20;
@@ -598,8 +598,11 @@ InflateReference inflateReference(const std::string& z)
     ref.consumed = z.size() - zs.avail_in;
   } else if (r == Z_BUF_ERROR && zs.avail_out == 0) {
     ref.end = InflateReference::End::Capped;
+  } else if (r == Z_BUF_ERROR && zs.avail_in == 0) {
+    ref.end = InflateReference::End::Truncated;  // the data ends early: all of it was good
+    ref.consumed = z.size();
   } else {
-    ref.end = InflateReference::End::Bad;  // bad data, a dictionary, or the data ends early
+    ref.end = InflateReference::End::Bad;  // bad data or a dictionary
   }
   inflateEnd(&zs);
   return ref;
@@ -624,7 +627,9 @@ int inflateStreamImpl(const std::uint8_t* data, std::size_t size)
   std::size_t prefix = data[0] >> 4;
   std::string z(reinterpret_cast<const char*>(data + 1 + opCount), size - 1 - opCount);
   InflateReference ref = inflateReference(z);
-  const bool complete = ref.end == InflateReference::End::Complete;
+  // The stream ends without an error: complete, or cut short (the end of
+  // the source ends the data).
+  const bool complete = ref.end == InflateReference::End::Complete || ref.end == InflateReference::End::Truncated;
 
   MemorySourceStream source(std::string(prefix, 'P') + z);
   FUZZ_CHECK(source.seek(static_cast<std::int64_t>(prefix), SeekOrigin::Beginning) == std::int64_t(prefix));
@@ -646,7 +651,7 @@ int inflateStreamImpl(const std::uint8_t* data, std::size_t size)
   Chooser choose(data, size);
 
   // The bytes handed out agree with zlib's, and a read comes back short only
-  // at the real end of a complete stream.
+  // at the real end of a complete or cut-short stream.
   auto checkRead = [&](std::size_t asked, std::size_t got) {
     FUZZ_CHECK(got <= asked);
     FUZZ_CHECK(pos + got <= ref.out.size());
@@ -656,7 +661,7 @@ int inflateStreamImpl(const std::uint8_t* data, std::size_t size)
       FUZZ_CHECK(complete && pos == ref.out.size());
       ended = true;
       if (moved) return;
-      // The source stands right after the compressed data.
+      // The source stands right after the compressed data (at its end when cut short).
       FUZZ_CHECK(source.position() == static_cast<std::int64_t>(prefix + ref.consumed));
       std::size_t after = std::min<std::size_t>(z.size() - ref.consumed, 8);
       char next[8];
@@ -745,7 +750,7 @@ int inflateStreamImpl(const std::uint8_t* data, std::size_t size)
       FUZZ_CHECK(stream->position() == static_cast<std::int64_t>(pos));
     }
   } catch (const EZDecompressionError& e) {
-    // Bad or truncated data, never a complete stream.  (A failing read drops
+    // Bad data, never a complete or cut-short stream.  (A failing read drops
     // the bytes it inflated before the error, so the error may come before
     // the reference's last good byte.)
     FUZZ_CHECK(!isInvalidOperation(e));
