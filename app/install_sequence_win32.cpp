@@ -21,6 +21,7 @@
 #include "package/package_reader_win32.h"
 #include "system/desktop_win32.h"
 #include "system/folders_win32.h"
+#include "system/install_journal_win32.h"
 #include "system/launcher_win32.h"
 #include "system/os_version.h"
 #include "system/saver_folder_win32.h"
@@ -90,6 +91,9 @@ ErrorCode TInstallerForm::installScreenSaver() {
     if (result != errUserAbort) removeInstalledFiles();
     resetFormAfterAbort();
   }
+  // Not rolled back above: the new installation stays, and the earlier
+  // one's backups can go.
+  installJournal().commit();
   traceEvent("install end", {std::to_string(result)});
   return result;
 }
@@ -170,6 +174,8 @@ void TInstallerForm::removeInstalledFiles() {
   if (saverFiles_)
     for (const std::string& path : saverFiles_->createdElsewhere()) deleteFileForced(path);
   unregisterUninstall(s.paths.saverName);
+  // Then everything the run set aside comes back, the uninstall entry too.
+  installJournal().rollback();
 }
 
 void TInstallerForm::openReadMe() {

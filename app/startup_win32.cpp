@@ -22,6 +22,7 @@
 #include "flash/flash_version.h"
 #include "flash/player_detect_win32.h"
 #include "package/package_reader_win32.h"
+#include "system/install_journal_win32.h"
 #include "system/command_line.h"
 #include "system/desktop_win32.h"
 #include "system/folders_win32.h"
@@ -84,6 +85,9 @@ void TInstallerForm::initializeInstaller() {
   }
   stopIfClosed();
   if (errorCode == errOk) initSaverPaths();
+  // An install that was killed or cut off by a power failure is finished or
+  // rolled back before anything else touches the saver.
+  if (errorCode == errOk) recoverInterruptedInstalls(s.folders.commonFolder);
   // 9: the read-me.
   if (errorCode == errOk) {
     hasReadMe_ = s.header.hasReadMe != 0;

@@ -20,6 +20,7 @@
 #include "package/validate.h"
 #include "system/file_stream_win32.h"
 #include "system/folders_win32.h"
+#include "system/install_journal_win32.h"
 #include "system/os_version.h"
 #include "system/win_text_win32.h"
 
@@ -236,6 +237,10 @@ ErrorCode extractItem(FileStream& package, int index, bool showProgress, Install
   bool workFile = inWorkFolder(dest.path);
   if (workFile) workFiles().erase(dest.path);  // our own hold must not keep it
   bool existed = fileExists(dest.path);
+  // Outside the saver and work folders, what the item replaces is set aside
+  // for a rollback; one that cannot be moved is busy and stays.
+  bool elsewhere = !workFile && dest.path.rfind(processState().paths.saverFolder, 0) != 0;
+  if (elsewhere && installJournal().prepareFile(dest.path) == errFileBusy) return errOk;
   ErrorCode result = libraryItem ? deleteFileWithRetries(dest.path, kLibraryDeleteAttempts)
                                  : deleteFileForced(dest.path);
   if (result == errOk) result = package.seek(static_cast<std::uint64_t>(item.startOffset));
@@ -250,7 +255,7 @@ ErrorCode extractItem(FileStream& package, int index, bool showProgress, Install
     return result;
   }
   if (created && !existed) created->push_back(dest.path);
-  if (!dest.sysnativePath.empty()) {
+  if (!dest.sysnativePath.empty() && installJournal().prepareFile(dest.sysnativePath) == errOk) {
     bool nativeExisted = fileExists(dest.sysnativePath);
     // The outcome is ignored; only a copy that created the file is noted.
     if (copyFile(dest.path, dest.sysnativePath, false) && created && !nativeExisted)

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "base/diagnostic_trace.h"
 #include "system/folders_win32.h"
 #include "system/uninstall_win32.h"
 #include "system/win_text_win32.h"
@@ -92,6 +93,7 @@ bool InstallJournal::append(const JournalRecord& record) {
   // step finds its record.
   if (file_.write(line.data(), line.size()) != errOk || !file_.flush()) return false;
   records_.push_back(record);
+  traceEvent("journal", {line.substr(0, line.size() - 1)});
   return true;
 }
 
@@ -168,6 +170,16 @@ void applyJournal(const std::vector<JournalRecord>& records, bool committed) {
     if (r.kind != Kind::Uninstall) continue;
     restoreUninstallEntry(r.path, rootOf(r.root), UninstallValues{r.present, r.displayName, r.uninstallString});
   }
+}
+
+void recoverInterruptedInstalls(const std::string& commonFolder) {
+  if (commonFolder.empty()) return;
+  std::vector<std::string> journals;
+  FolderListing listing;
+  for (bool more = listing.first(commonFolder + "*.install-journal"); more; more = listing.next())
+    if (!(listing.entry().attributes & FILE_ATTRIBUTE_DIRECTORY)) journals.push_back(commonFolder + listing.entry().name);
+  listing = FolderListing();
+  for (const std::string& journal : journals) recoverInterruptedInstall(journal);
 }
 
 void recoverInterruptedInstall(const std::string& journalPath) {

@@ -73,6 +73,9 @@ InstallJournal& installJournal();
 // Nothing happens when there is none, when another installer holds it, or
 // when it is not a journal of ours.
 void recoverInterruptedInstall(const std::string& journalPath);
+// The same for every journal in the common folder: a run of any saver
+// finishes what an interrupted one left, its own saver's first of all.
+void recoverInterruptedInstalls(const std::string& commonFolder);
 
 // Replays records as rollback (committed == false) or completion; used by
 // both the live install and the recovery.

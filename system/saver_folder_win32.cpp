@@ -8,6 +8,7 @@
 #include "base/process_state.h"
 #include "base/names.h"
 #include "system/folders_win32.h"
+#include "system/install_journal_win32.h"
 #include "system/win_text_win32.h"
 
 namespace {
@@ -46,14 +47,6 @@ bool ourFolderIn(const std::string& folder, const std::string& name) {
 bool earlierCopyInWindows(const std::string& folder, const std::string& name) {
   if (!usable(folder, name)) return false;
   return fileExists(folder + name + ".scr") || ourFolderIn(folder, name);
-}
-
-// Only the program and a folder of ours; anything else there stays untouched.
-void removeEarlierCopyFromWindows(const std::string& folder, const std::string& name) {
-  if (!usable(folder, name)) return;
-  std::string program = folder + name + ".scr";
-  if (fileExists(program)) deleteFileForced(program);
-  if (ourFolderIn(folder, name)) deleteFolderTree(folder + name + "\\");
 }
 
 }  // namespace
@@ -96,9 +89,25 @@ ErrorCode prepareSaverFolder(const std::string& folder, const std::string& name,
     // Closing the box answers Cancel as well.
     if (ui.showMessage(message) != kButtonOk) return errUserAbort;
   }
-  // What cannot be removed stays; writing the files reports it later.
-  if (inWindows) removeEarlierCopyFromWindows(windowsFolder, name);
-  if (inFolder) removeSaverFrom(folder, name);
+  // The earlier installation is set aside, not deleted: a failed or
+  // cancelled install brings it back (system/install_journal_win32.h).
+  // A name unfit for a folder never gets this far in an install; here it
+  // must not make the common folder itself "created" by the install.
+  if (!usable(folder, name)) return createSaverFolders(folder, name);
+  InstallJournal& journal = installJournal();
+  if (ErrorCode e = journal.begin(InstallJournal::pathFor(folder, name), name)) return e;
+  if (inWindows && usable(windowsFolder, name)) {
+    // What cannot be moved there stays, as it did when it could not be deleted.
+    journal.setAside(windowsFolder + name + ".scr");
+    if (ourFolderIn(windowsFolder, name)) journal.setAside(windowsFolder + name + "\\");
+  }
+  if (inFolder) {
+    journal.setAside(folder + name + ".scr");
+    // New files written into a folder still holding the old ones could not be
+    // told apart from them afterwards: a folder in use stops the install.
+    if (ErrorCode e = journal.setAside(folder + name + "\\")) return e;
+  }
+  journal.noteCreated(folder + name + "\\");
   return createSaverFolders(folder, name);
 }
 

@@ -29,10 +29,11 @@ ErrorCode createSaverFolders(const std::string& folder, const std::string& name)
 // name + ".scr", or a folder name + "\" holding "saver.dat"; any other
 // folder there is the system's and is never asked about or touched), asks name + question (OK and
 // Cancel) through ui; anything but OK gives errUserAbort and nothing is
-// touched.  Then removes the earlier copies (results ignored; in the Windows
-// folder only the program and a folder of ours) and returns
-// createSaverFolders(folder, name).  An empty question uses the string
-// table's overwrite question.
+// touched.  Then begins the install journal and sets the earlier copies
+// aside (in the Windows folder only the program and a folder of ours, what
+// cannot be moved there stays; a saver folder that cannot be moved gives
+// errFileBusy) and returns createSaverFolders(folder, name).  An empty
+// question uses the string table's overwrite question.
 ErrorCode prepareSaverFolder(const std::string& folder, const std::string& name, bool ask,
                              const std::string& question, InstallUi& ui);
 

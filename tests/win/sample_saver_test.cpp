@@ -11,6 +11,23 @@
 
 namespace {
 
+// Runs the saver program (not an installer: it has no trace channel), its
+// dialogs answered by the rule as they appear; they stay until answered.
+e2e::RunResult runProgram(const std::string& path, const e2e::RunOptions& options) {
+  e2e::RunResult result;
+  ui::ProcessRunner runner;
+  if (!runner.start(path, options.args)) {
+    result.exitCode = -1;
+    return result;
+  }
+  ui::DialogResponder responder(runner.processId(), options.answer);
+  result.exitCode = runner.waitOrKill(options.timeoutMs);
+  result.timedOut = runner.timedOut();
+  responder.stop();
+  result.dialogs = responder.records();
+  return result;
+}
+
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr char kSaver[] = "Round Trip Saver";
@@ -281,13 +298,13 @@ TEST_F(SampleSaverTest, SettingsBoxNamesThePictureFolder) {
   install(kSaver);
   e2e::RunOptions settings;
   settings.args = {"/c:0"};  // 0 is no window: a mistake, said as such
-  e2e::RunResult run = e2e::runInstaller(program(kSaver), settings);
+  e2e::RunResult run = runProgram(program(kSaver), settings);
   EXPECT_EQ(run.exitCode, 2);
   ASSERT_EQ(run.dialogs.size(), 1u);
   EXPECT_NE(run.dialogs[0].text.find("/u [/q]"), std::string::npos) << run.dialogs[0].text;
 
   settings.args = {"/c"};
-  run = e2e::runInstaller(program(kSaver), settings);
+  run = runProgram(program(kSaver), settings);
   EXPECT_EQ(run.exitCode, 0);
   ASSERT_EQ(run.dialogs.size(), 1u);
   EXPECT_EQ(run.dialogs[0].title, std::string(kSaver) + " Settings");
@@ -310,7 +327,7 @@ TEST_F(SampleSaverTest, QuestionAnsweredNoRemovesNothingAndYesRemovesAll) {
   e2e::RunOptions no;
   no.args = {"/u"};
   no.answer = ui::answerWithFirstOf({IDNO});
-  e2e::RunResult run = e2e::runInstaller(program(kSaver), no);
+  e2e::RunResult run = runProgram(program(kSaver), no);
   EXPECT_EQ(run.exitCode, kDeclined);
   ASSERT_EQ(run.dialogs.size(), 1u);
   EXPECT_EQ(run.dialogs[0].text, std::string("Remove ") + kSaver + " and all of its files from this computer?");
@@ -318,7 +335,7 @@ TEST_F(SampleSaverTest, QuestionAnsweredNoRemovesNothingAndYesRemovesAll) {
 
   e2e::RunOptions yes = no;
   yes.answer = ui::answerWithFirstOf({IDYES, IDOK});
-  run = e2e::runInstaller(program(kSaver), yes);
+  run = runProgram(program(kSaver), yes);
   EXPECT_EQ(run.exitCode, 0);
   ASSERT_EQ(run.dialogs.size(), 2u);
   EXPECT_EQ(run.dialogs[1].text.rfind(std::string(kSaver) + " was removed.", 0), 0u) << run.dialogs[1].text;
@@ -333,7 +350,7 @@ TEST_F(SampleSaverTest, RefusesWhatTheInstallerDidNotMake) {
   ASSERT_TRUE(winfs::writeFile(copy, saverProgram()));
   e2e::RunOptions quiet;
   quiet.args = {"/u", "/q"};
-  EXPECT_EQ(e2e::runInstaller(copy, quiet).exitCode, kNotInstalled);
+  EXPECT_EQ(runProgram(copy, quiet).exitCode, kNotInstalled);
   EXPECT_EQ(winfs::readText(folder(stray) + "keep.txt"), "not a saver's file");
   winfs::removeTree(folder(stray));
 
@@ -342,7 +359,7 @@ TEST_F(SampleSaverTest, RefusesWhatTheInstallerDidNotMake) {
     SCOPED_TRACE(file);
     std::string path = rootDir() + file;
     ASSERT_TRUE(winfs::writeFile(path, saverProgram()));
-    EXPECT_EQ(e2e::runInstaller(path, quiet).exitCode, kNotInstalled);
+    EXPECT_EQ(runProgram(path, quiet).exitCode, kNotInstalled);
   }
   EXPECT_TRUE(winfs::isFolder(e2e::commonFolder()));
 }

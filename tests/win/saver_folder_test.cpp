@@ -7,6 +7,7 @@
 #include "base/install_ui.h"
 #include "base/process_state.h"
 #include "system/handles_win32.h"
+#include "system/install_journal_win32.h"
 #include "system/saver_folder_win32.h"
 #include "tests/win/support/folder_fixture.h"
 
@@ -29,6 +30,15 @@ public:
 private:
   int answer_;
 };
+
+// An install that succeeds right after its folder was prepared: the
+// earlier copies it set aside go for good.
+ErrorCode prepareAndCommit(const std::string& folder, const std::string& name, bool ask, const std::string& question,
+                           InstallUi& ui) {
+  ErrorCode result = prepareSaverFolder(folder, name, ask, question, ui);
+  installJournal().commit();
+  return result;
+}
 
 const std::string kQuestion = " screen saver already exists. Overwrite?";
 
@@ -77,7 +87,7 @@ TEST_F(SaverFolder, TheQuestionDecidesWhetherAnEarlierCopyIsReplaced) {
     winfs::removeTree(commonDir());
     if (c.earlier) plantInCommon();
     AnsweringUi ui(c.answer);
-    EXPECT_EQ(prepareSaverFolder(commonDir(), "Aquarium", c.ask, kQuestion, ui), c.expected);
+    EXPECT_EQ(prepareAndCommit(commonDir(), "Aquarium", c.ask, kQuestion, ui), c.expected);
     ASSERT_EQ(ui.asked.size(), c.asked ? 1u : 0u);
     if (c.asked) {
       EXPECT_EQ(ui.asked[0].text, "Aquarium screen saver already exists. Overwrite?");
@@ -96,10 +106,10 @@ TEST_F(SaverFolder, ACopyInTheWindowsFolderAloneAsks) {
     SCOPED_TRACE(planted);
     ASSERT_TRUE(winfs::writeFile(windows_ + planted, "old"));
     AnsweringUi cancel(kButtonCancel);
-    EXPECT_EQ(prepareSaverFolder(commonDir(), "Aquarium", true, kQuestion, cancel), errUserAbort);
+    EXPECT_EQ(prepareAndCommit(commonDir(), "Aquarium", true, kQuestion, cancel), errUserAbort);
     EXPECT_TRUE(winfs::exists(windows_ + planted));
     AnsweringUi ok(kButtonOk);
-    EXPECT_EQ(prepareSaverFolder(commonDir(), "Aquarium", true, kQuestion, ok), errOk);
+    EXPECT_EQ(prepareAndCommit(commonDir(), "Aquarium", true, kQuestion, ok), errOk);
     EXPECT_EQ(ok.asked.size(), 1u);
     EXPECT_TRUE(winfs::listFolder(windows_).empty());
   }
@@ -116,14 +126,14 @@ TEST_F(SaverFolder, TheSystemsOwnFolderOfThatNameIsNeverTouched) {
     ASSERT_TRUE(winfs::writeFile(windows_ + "Fonts\\deeper\\saver.dat", "not ours: one level down"));
     winfs::setReadOnly(windows_ + "Fonts\\arial.ttf", true);
     AnsweringUi ui(kButtonOk);
-    EXPECT_EQ(prepareSaverFolder(commonDir(), "Fonts", ask, kQuestion, ui), errOk);
+    EXPECT_EQ(prepareAndCommit(commonDir(), "Fonts", ask, kQuestion, ui), errOk);
     EXPECT_TRUE(ui.asked.empty());
     EXPECT_EQ(winfs::readText(windows_ + "Fonts\\arial.ttf"), "font");
     EXPECT_EQ(winfs::readText(windows_ + "Fonts\\deeper\\saver.dat"), "not ours: one level down");
 
     ASSERT_TRUE(winfs::writeFile(windows_ + "Fonts.scr", "old program"));
     AnsweringUi again(kButtonOk);
-    EXPECT_EQ(prepareSaverFolder(commonDir(), "Fonts", ask, kQuestion, again), errOk);
+    EXPECT_EQ(prepareAndCommit(commonDir(), "Fonts", ask, kQuestion, again), errOk);
     EXPECT_EQ(again.asked.size(), ask ? 1u : 0u);
     EXPECT_FALSE(winfs::exists(windows_ + "Fonts.scr"));
     EXPECT_EQ(winfs::readText(windows_ + "Fonts\\arial.ttf"), "font");

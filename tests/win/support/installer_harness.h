@@ -75,6 +75,11 @@ public:
   // Waits for the next "install end" event counted from the start; its result code.
   bool waitForInstallEnd(int* result = nullptr, DWORD timeoutMs = 30000) const;
   bool running() const { return runner_.running(); }
+  // Ends the installer at once (TerminateProcess); from an event handler it
+  // dies exactly at that event.
+  void kill() {
+    if (started_) runner_.kill();
+  }
   // Waits for the end (killing it after the time limit) and collects everything.
   RunResult finish();
 
