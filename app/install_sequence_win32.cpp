@@ -168,14 +168,19 @@ void TInstallerForm::resetFormAfterAbort() {
 
 void TInstallerForm::removeInstalledFiles() {
   const ProcessState& s = processState();
-  deleteFolderTree(s.paths.saverFolder);
+  // Nothing is written before the journal is begun, and without it nothing
+  // here is this run's: an earlier installation, or another installer's.
+  InstallJournal& journal = installJournal();
+  if (!journal.active()) return;
+  // The saver folder only when this run made it (an earlier one in use stays).
+  if (journal.created(s.paths.saverFolder)) deleteFolderTree(s.paths.saverFolder);
   // Outside the saver folder only what this run created goes: a program the
   // run skipped as busy, or a shared library that was there before, stays.
   if (saverFiles_)
     for (const std::string& path : saverFiles_->createdElsewhere()) deleteFileForced(path);
   unregisterUninstall(s.paths.saverName);
   // Then everything the run set aside comes back, the uninstall entry too.
-  installJournal().rollback();
+  journal.rollback();
 }
 
 void TInstallerForm::openReadMe() {

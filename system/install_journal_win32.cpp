@@ -127,6 +127,13 @@ void InstallJournal::noteCreated(const std::string& path) {
   append(r);
 }
 
+bool InstallJournal::created(const std::string& path) const {
+  std::string bare = withoutTrailingBackslash(path);
+  return std::any_of(records_.begin(), records_.end(), [&bare](const JournalRecord& r) {
+    return r.kind == JournalRecord::Kind::Created && r.path == bare;
+  });
+}
+
 void InstallJournal::commit() {
   if (!active()) return;
   JournalRecord done;

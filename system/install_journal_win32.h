@@ -49,6 +49,8 @@ public:
   ErrorCode prepareFile(const std::string& path);
   // Records that the install is about to create path where nothing was.
   void noteCreated(const std::string& path);
+  // True when this install noted path as created.
+  bool created(const std::string& path) const;
 
   // The install finished: the backups go, then the journal.
   void commit();

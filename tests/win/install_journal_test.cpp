@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 
-#include "base/crc32.h"
 #include "system/install_journal_win32.h"
 #include "system/uninstall_win32.h"
 #include "tests/win/support/folder_fixture.h"
@@ -15,21 +14,6 @@
 namespace {
 
 constexpr const char* kSaver = "Journal Test Saver";
-
-// Names, attributes and contents of everything under a folder (or of one file).
-std::string fingerprint(const std::string& path) {
-  std::string bare = path;
-  while (!bare.empty() && bare.back() == '\\') bare.pop_back();
-  DWORD attributes = GetFileAttributesA(bare.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return "absent";
-  std::string out = std::to_string(attributes & ~FILE_ATTRIBUTE_ARCHIVE) + ":";
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    winfs::Bytes data = winfs::readFile(bare);
-    return out + std::to_string(data.size()) + ":" + std::to_string(crc32(data.data(), data.size()));
-  }
-  for (const std::string& name : winfs::listFolder(bare + "\\")) out += name + "{" + fingerprint(bare + "\\" + name) + "}";
-  return out;
-}
 
 std::string entryFingerprint() {
   std::string out;
@@ -65,8 +49,8 @@ protected:
   }
 
   std::string state() const {
-    return fingerprint(saver_) + "#" + fingerprint(program_) + "#" + entryFingerprint() + "#" +
-           fingerprint(backupPathFor(saver_)) + "#" + fingerprint(backupPathFor(program_)) + "#" + fingerprint(journal_);
+    return winfs::fingerprint(saver_) + "#" + winfs::fingerprint(program_) + "#" + entryFingerprint() + "#" +
+           winfs::fingerprint(backupPathFor(saver_)) + "#" + winfs::fingerprint(backupPathFor(program_)) + "#" + winfs::fingerprint(journal_);
   }
 
   // What an install does after the overwrite question: set the old one

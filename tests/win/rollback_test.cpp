@@ -7,7 +7,6 @@
 #include <cstdio>
 
 #include "app/installer_form_win32.h"
-#include "base/crc32.h"
 #include "system/install_journal.h"
 #include "tests/win/support/folder_fixture.h"
 #include "tests/win/support/installer_harness.h"
@@ -19,20 +18,6 @@ Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 constexpr const char* kSaver = "Rollback Test Saver";
 constexpr const char* kProgram = "Rollback Test Saver.scr";
-
-std::string fingerprint(const std::string& path) {
-  std::string bare = path;
-  while (!bare.empty() && bare.back() == '\\') bare.pop_back();
-  DWORD attributes = GetFileAttributesA(bare.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return "-";
-  std::string out = std::to_string(attributes & ~FILE_ATTRIBUTE_ARCHIVE) + ":";
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    winfs::Bytes data = winfs::readFile(bare);
-    return out + std::to_string(crc32(data.data(), data.size()));
-  }
-  for (const std::string& name : winfs::listFolder(bare + "\\")) out += name + "{" + fingerprint(bare + "\\" + name) + "}";
-  return out;
-}
 
 // Leftovers of an unfinished install: backups or a journal.
 std::vector<std::string> leftovers() {
@@ -59,9 +44,18 @@ protected:
 
   // Version v of the saver: its program, a shared library in the common
   // folder, and files of its own.
-  std::string installer(int v) {
+  std::string installer(int v, bool damagedMember = false) {
     std::string tag = std::string("v").append(std::to_string(v));
     DataFileBuilder data;
+    if (damagedMember) {  // expands to fewer bytes than its header says
+      Bytes stored = e2e::implode(bytesOf("short"));
+      MemberHeader header;
+      header.fileSize = 1000;
+      header.storedSize = static_cast<std::int32_t>(stored.size());
+      header.isImploded = 1;
+      data.addMember("damaged.bin", header, stored);
+      tag += "d";
+    }
     data.add("a.txt", bytesOf(tag + " a")).add(std::string("sub\\").append(tag).append(".txt"), bytesOf(tag + " nested"));
     if (v == 2) data.addImploded("big.txt", bytesOf(std::string(4000, 'z')), e2e::implode);
     PackageBuilder b;
@@ -74,8 +68,8 @@ protected:
   }
 
   std::string state() const {
-    std::string s = fingerprint(e2e::commonFolder() + kSaver + "\\") + "#" + fingerprint(e2e::systemFolder() + kProgram) +
-                    "#" + fingerprint(e2e::commonFolder() + "rbshared.dll") + "#";
+    std::string s = winfs::fingerprint(e2e::commonFolder() + kSaver + "\\") + "#" + winfs::fingerprint(e2e::systemFolder() + kProgram) +
+                    "#" + winfs::fingerprint(e2e::commonFolder() + "rbshared.dll") + "#";
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
       s += e2e::uninstallEntryExists(kSaver, root)
                ? e2e::uninstallValue(kSaver, "DisplayName", root) + "|" + e2e::uninstallValue(kSaver, "UninstallString", root) + ";"
@@ -135,6 +129,66 @@ TEST_F(RollbackTest, FailedAndCancelledUpgradesLeaveTheOldInstallation) {
     session.finish();
   }
   EXPECT_TRUE(pressed);
+  EXPECT_EQ(state(), old);
+  EXPECT_TRUE(leftovers().empty());
+
+  // Cancel after each progress step.
+  for (int step = 1;; ++step) {
+    SCOPED_TRACE(std::string("cancel after step ").append(std::to_string(step)));
+    bool cancelled = false;
+    HWND window = nullptr;
+    e2e::RunOptions stepOptions;
+    stepOptions.answer = ui::answerWithFirstOf({IDOK, IDABORT});
+    stepOptions.onEvent = [&](const e2e::TraceEvent& e) {
+      if (e.kind == "window") window = e.window();
+      if (e.kind == "progress" && e.number() == step && !cancelled && window)
+        cancelled = PostMessageA(e2e::formControl(window, idCancelBtn), BM_CLICK, 0, 0);
+    };
+    e2e::InstallerSession session(v2, stepOptions);
+    HWND shown = session.waitForForm();
+    ASSERT_NE(shown, nullptr);
+    ui::pressButton(shown, idInstallBtn);
+    ASSERT_TRUE(session.waitForInstallEnd());
+    if (!cancelled) {  // past the last step: the install stands
+      session.finish();
+      installQuietly(v1);
+      ASSERT_GT(step, 3);
+      break;
+    }
+    ui::pressButton(shown, idCancelBtn);
+    session.finish();
+    EXPECT_EQ(state(), old);
+    EXPECT_TRUE(leftovers().empty());
+  }
+  ASSERT_EQ(state(), old);
+
+  // A member that expands to the wrong size.
+  e2e::RunOptions quietly;
+  quietly.args = {"/q"};
+  EXPECT_EQ(e2e::runInstaller(installer(2, true), quietly).exitCode, errSizeMismatch);
+  EXPECT_EQ(state(), old);
+  EXPECT_TRUE(leftovers().empty());
+
+  // A file of the earlier saver folder in use.  Where the system will not
+  // move a folder with an open file (Windows) the install stops and the
+  // earlier installation is untouched; where it does (Wine) the new one is
+  // written whole.  Never a mixture.
+  {
+    std::string held = e2e::commonFolder() + kSaver + "\\a.txt";
+    HANDLE h = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    int exitCode = e2e::runInstaller(v2, quietly).exitCode;
+    if (exitCode == 0) {
+      EXPECT_EQ(winfs::readText(e2e::commonFolder() + kSaver + "\\a.txt"), "v2 a");
+      EXPECT_EQ(winfs::readText(e2e::systemFolder() + kProgram), "MZ program v2");
+    } else {
+      EXPECT_EQ(exitCode, errFileBusy);
+      EXPECT_EQ(state(), old);
+    }
+    CloseHandle(h);
+    winfs::removeTree(e2e::commonFolder() + kSaver + std::string(kBackupSuffix) + "\\");
+    installQuietly(v1);
+  }
   EXPECT_EQ(state(), old);
   EXPECT_TRUE(leftovers().empty());
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/crc32.h"
 #include "system/handles_win32.h"
 
 namespace winfs {
@@ -147,6 +148,25 @@ std::string tempFolder() {
   if (path.empty()) path = "C:\\windows\\temp\\";
   if (path.back() != '\\') path += '\\';
   return path;
+}
+
+std::string fingerprint(const std::string& path) {
+  std::string bare = path;
+  while (!bare.empty() && bare.back() == '\\') bare.pop_back();
+  DWORD attributes = GetFileAttributesA(bare.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return "-";
+  std::string out = std::to_string(attributes & ~FILE_ATTRIBUTE_ARCHIVE) + ":";
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    Bytes data = readFile(bare);
+    return out + std::to_string(data.size()) + ":" + std::to_string(crc32(data.data(), data.size()));
+  }
+  for (const std::string& name : listFolder(bare + "\\")) {
+    out += name;
+    out += '{';
+    out += fingerprint(bare + "\\" + name);
+    out += '}';
+  }
+  return out;
 }
 
 }  // namespace winfs

@@ -43,6 +43,10 @@ std::vector<std::string> listFolder(const std::string& folder);
 std::string hostPath(const std::string& unixPath);
 // The temp folder, ending with a backslash.
 std::string tempFolder();
+// Attributes, names and contents (CRC-32) of a file or of everything under
+// a folder, as one text; "-" when there is nothing: equal texts mean equal
+// trees.
+std::string fingerprint(const std::string& path);
 
 }  // namespace winfs
 
