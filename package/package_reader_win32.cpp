@@ -136,7 +136,9 @@ ErrorCode writeItem(FileStream& package, const PackageItem& item, const std::str
     return size == expected ? errOk : errSizeMismatch;
   }
   FileStream out;
-  if (ErrorCode e = out.create(path)) return e;
+  // The data file is deleted with the work folder when the run ends.  (Not
+  // every work file: a copy of one to the saver folder would keep the mark.)
+  if (ErrorCode e = out.create(path, path == processState().paths.dataFilePath)) return e;
   std::uint64_t copied = 0;
   ErrorCode result = copyBlocks(package, out, static_cast<std::uint64_t>(stored), copied);
   if (ErrorCode closed = out.close(); result == errOk) result = closed;

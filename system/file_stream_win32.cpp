@@ -15,13 +15,15 @@ ErrorCode FileStream::openRead(const std::string& path) {
   return file_ ? errOk : lastErrorCode();
 }
 
-ErrorCode FileStream::create(const std::string& path) {
-  file_.reset(winCreateFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
+ErrorCode FileStream::create(const std::string& path, bool temporary) {
+  file_.reset(winCreateFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS,
+                            temporary ? FILE_ATTRIBUTE_TEMPORARY : FILE_ATTRIBUTE_NORMAL));
   return file_ ? errOk : lastErrorCode();
 }
 
 ErrorCode FileStream::createHeld(const std::string& path) {
-  file_.reset(winCreateFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
+  file_.reset(
+      winCreateFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY));
   return file_ ? errOk : lastErrorCode();
 }
 

@@ -17,10 +17,12 @@ class FileStream {
 public:
   // Opens for reading; others may read but not write meanwhile.
   ErrorCode openRead(const std::string& path);
-  // Creates or replaces the file for writing.
-  ErrorCode create(const std::string& path);
-  // Creates or replaces the file for writing and reading back; while it is
-  // open others may read it but not write, rename or delete it.
+  // Creates or replaces the file for writing.  A temporary file (one that
+  // is deleted before the program ends) is marked so that the system keeps
+  // it in memory rather than writing it to the disk early.
+  ErrorCode create(const std::string& path, bool temporary = false);
+  // Creates or replaces the temporary file for writing and reading back;
+  // while it is open others may read it but not write, rename or delete it.
   ErrorCode createHeld(const std::string& path);
 
   // Takes ownership of an open handle (INVALID_HANDLE_VALUE: none).
