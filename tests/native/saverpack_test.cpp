@@ -496,6 +496,12 @@ TEST(SaverpackText, AnsiConversion) {
     }
   }
   EXPECT_EQ(saverpack::foldCaseAnsi("abc\xFC\x9A"), "ABC\xDC\x8A");
+
+  // Bytes that are no text in the code page are shown, not dropped.
+  saverpack::setNameCodePage(932);
+  EXPECT_EQ(saverpack::utf8FromAnsi("a\x82"), "a\xEF\xBF\xBD");     // a lead byte without its trail
+  EXPECT_EQ(saverpack::utf8FromAnsi("\x95\\x"), "\xE8\xA1\xA8x");  // a trail byte 0x5C is no backslash
+  saverpack::setNameCodePage(saverpack::kDefaultNameCodePage);
 }
 
 TEST(SaverpackText, WildcardMatching) {

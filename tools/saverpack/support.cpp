@@ -16,19 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void appendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 std::FILE* openFile(const fs::path& path, bool write) {
 #ifdef _WIN32
   return _wfopen(path.c_str(), write ? L"wb" : L"rb");
@@ -103,14 +90,13 @@ std::optional<std::string> ansiFromUtf8(std::string_view utf8) { return utf8ToAn
 
 std::string utf8FromAnsi(std::string_view ansi) {
   if (std::optional<std::string> text = ansiToUtf8(ansi, gNameCodePage)) return *text;
-  std::string out;
+  // Not text in the code page: ASCII kept, every other byte shown as U+FFFD.
+  std::u16string wide;
   for (char ch : ansi) {
     auto b = static_cast<unsigned char>(ch);
-    char32_t cp = b;
-    if (b >= 0x80) cp = 0xFFFD;
-    appendUtf8(out, cp);
+    wide += b < 0x80 ? static_cast<char16_t>(b) : u'\uFFFD';
   }
-  return out;
+  return utf16ToUtf8(wide);
 }
 
 std::string foldCaseName(std::string_view utf8) {
