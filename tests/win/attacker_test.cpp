@@ -22,29 +22,9 @@ constexpr const char* kSaver = "Attacked Saver";
 constexpr const char* kProgram = "Attacked Saver.scr";
 const std::string kGenuineProgram = "MZ the genuine saver program";
 
-class AttackerTest : public FolderFixture {
+class AttackerTest : public e2e::SaverTest {
 protected:
-  void SetUp() override {
-    FolderFixture::SetUp();
-    e2e::removeSaver(kSaver, kProgram);
-    workFoldersBefore_ = e2e::workFolders();
-  }
-  void TearDown() override {
-    e2e::removeSaver(kSaver, kProgram);
-    FolderFixture::TearDown();
-  }
-
-  // The one work folder this run made.
-  std::string newWorkFolder() const {
-    std::vector<std::string> now = e2e::workFolders();
-    std::vector<std::string> added;
-    for (const std::string& name : now)
-      if (std::find(workFoldersBefore_.begin(), workFoldersBefore_.end(), name) == workFoldersBefore_.end())
-        added.push_back(name);
-    return added.size() == 1 ? e2e::localWorkBase() + added[0] + "\\" : std::string();
-  }
-
-  std::vector<std::string> workFoldersBefore_;
+  AttackerTest() : SaverTest(kSaver, kProgram) {}
 };
 
 // What the attacker may try on a file; each must fail while it is held.

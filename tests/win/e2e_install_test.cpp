@@ -17,18 +17,9 @@ Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 std::string cstr(const std::string& s) { return s + std::string(1, '\0'); }
 
-class InstallerRunTest : public FolderFixture {
+class InstallerRunTest : public e2e::SaverTest {
 protected:
-  void SetUp() override {
-    FolderFixture::SetUp();
-    ASSERT_EQ(e2e::stubBytes().size(), 691200u);
-    e2e::removeSaver(kSaver, kProgram);
-    workFoldersBefore_ = e2e::workFolders();
-  }
-  void TearDown() override {
-    e2e::removeSaver(kSaver, kProgram);
-    FolderFixture::TearDown();
-  }
+  InstallerRunTest() : SaverTest(kSaver, kProgram) {}
 
   // A package with every kind of content: nested, stored and imploded
   // members, a copy entry, a read-me.
@@ -47,11 +38,8 @@ protected:
 
   std::string installerPath(const std::string& name = "Setup.exe") const { return rootDir() + name; }
 
-  void expectWorkFolderGone() const { EXPECT_EQ(e2e::workFolders(), workFoldersBefore_); }
-
   static constexpr const char* kSaver = "E2E Test Saver";
   static constexpr const char* kProgram = "E2E Test Saver.scr";
-  std::vector<std::string> workFoldersBefore_;
 };
 
 TEST_F(InstallerRunTest, QuietInstallWritesEverythingAndReportsInOrder) {

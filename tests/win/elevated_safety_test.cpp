@@ -66,20 +66,11 @@ bool hasClosedReport(const e2e::RunResult& run) {
   return std::any_of(run.reports.begin(), run.reports.end(), [](const e2e::LauncherReport& r) { return r.closed; });
 }
 
-class ElevatedSafety : public FolderFixture {
+class ElevatedSafety : public e2e::SaverTest {
 protected:
-  void SetUp() override {
-    FolderFixture::SetUp();
-    ASSERT_EQ(e2e::stubBytes().size(), 691200u);
-    removeEverything();
-    workFoldersBefore_ = e2e::workFolders();
-  }
-  void TearDown() override {
-    removeEverything();
-    FolderFixture::TearDown();
-  }
-  void removeEverything() {
-    e2e::removeSaver(kSaver, kProgram);
+  ElevatedSafety() : SaverTest(kSaver, kProgram) {}
+  void removeEverything() override {
+    SaverTest::removeEverything();
     for (const std::string& path : {e2e::systemFolder() + kProgram, e2e::commonFolder() + kShared,
                                     e2e::systemFolder() + kFresh}) {
       winfs::setReadOnly(path, false);
@@ -113,18 +104,10 @@ protected:
   static std::string saverFolder(const std::string& saver = kSaver) { return e2e::commonFolder() + saver + "\\"; }
   static std::string program() { return e2e::systemFolder() + kProgram; }
 
-  void expectNothingOfTheSaver() const {
-    EXPECT_FALSE(winfs::exists(saverFolder()));
-    EXPECT_FALSE(winfs::exists(program()));
-    EXPECT_FALSE(e2e::uninstallEntryExists(kSaver));
-  }
-  void expectWorkFolderGone() const { EXPECT_EQ(e2e::workFolders(), workFoldersBefore_); }
-
   static constexpr const char* kSaver = "Safety Test Saver";
   static constexpr const char* kProgram = "Safety Test Saver.scr";
   static constexpr const char* kShared = "Safety Shared.dll";     // other savers' library
   static constexpr const char* kFresh = "Safety Fresh.dll";      // created by the run
-  std::vector<std::string> workFoldersBefore_;
 };
 
 // --- The Windows folder ------------------------------------------------------

@@ -151,20 +151,11 @@ private:
 
 // ---------------------------------------------------------------------------
 
-class FaultTest : public FolderFixture {
+class FaultTest : public e2e::SaverTest {
 protected:
-  void SetUp() override {
-    FolderFixture::SetUp();
-    ASSERT_EQ(e2e::stubBytes().size(), 691200u);
-    removeEverything();
-    workFoldersBefore_ = e2e::workFolders();
-  }
-  void TearDown() override {
-    removeEverything();
-    FolderFixture::TearDown();
-  }
-  void removeEverything() {
-    e2e::removeSaver(kSaver, kProgram);
+  FaultTest() : SaverTest(kSaver, kProgram) {}
+  void removeEverything() override {
+    SaverTest::removeEverything();
     winfs::setReadOnly(e2e::systemFolder() + kLibrary, false);
     DeleteFileA((e2e::systemFolder() + kLibrary).c_str());
   }
@@ -197,17 +188,9 @@ protected:
   static std::string saverFolder() { return e2e::commonFolder() + kSaver + "\\"; }
   static std::string program() { return e2e::systemFolder() + kProgram; }
 
-  void expectNothingOfTheSaver() const {
-    EXPECT_FALSE(winfs::exists(saverFolder()));
-    EXPECT_FALSE(winfs::exists(program()));
-    EXPECT_FALSE(e2e::uninstallEntryExists(kSaver));
-  }
-  void expectWorkFolderGone() const { EXPECT_EQ(e2e::workFolders(), workFoldersBefore_); }
-
   static constexpr const char* kSaver = "Fault Test Saver";
   static constexpr const char* kProgram = "Fault Test Saver.scr";
   static constexpr const char* kLibrary = "Fault Test Helper.dll";
-  std::vector<std::string> workFoldersBefore_;
 };
 
 // --- Destinations held open ------------------------------------------------

@@ -3,6 +3,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -304,4 +305,38 @@ std::string FlashStandIn::journal() const { return winfs::readText(winfs::tempFo
 
 namespace e2e {
 void FlashStandIn::clearJournal() const { DeleteFileA((winfs::tempFolder() + "e2e_flash_journal.txt").c_str()); }
+}  // namespace e2e
+
+namespace e2e {
+
+void SaverTest::SetUp() {
+  FolderFixture::SetUp();
+  ASSERT_EQ(stubBytes().size(), 691200u);
+  removeEverything();
+  workFoldersBefore_ = workFolders();
+}
+
+void SaverTest::TearDown() {
+  removeEverything();
+  FolderFixture::TearDown();
+}
+
+void SaverTest::removeEverything() { removeSaver(saver_, program_); }
+
+void SaverTest::expectNothingOfTheSaver() const {
+  EXPECT_FALSE(winfs::exists(commonFolder() + saver_ + "\\"));
+  EXPECT_FALSE(winfs::exists(systemFolder() + program_));
+  EXPECT_FALSE(uninstallEntryExists(saver_));
+}
+
+void SaverTest::expectWorkFolderGone() const { EXPECT_EQ(workFolders(), workFoldersBefore_); }
+
+std::string SaverTest::newWorkFolder() const {
+  std::vector<std::string> added;
+  for (const std::string& name : workFolders())
+    if (std::find(workFoldersBefore_.begin(), workFoldersBefore_.end(), name) == workFoldersBefore_.end())
+      added.push_back(name);
+  return added.size() == 1 ? localWorkBase() + added[0] + "\\" : std::string();
+}
+
 }  // namespace e2e

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "package/package_writer.h"
+#include "tests/win/support/folder_fixture.h"
 #include "tests/win/support/trace_listener.h"
 #include "tests/win/support/ui_driver.h"
 
@@ -131,6 +132,29 @@ public:
   FlashStandIn& operator=(const FlashStandIn&) = delete;
   std::string journal() const;
   void clearJournal() const;
+};
+
+// A test about installing one saver: the saver (its folder, its program in
+// the system folder, its uninstall entry) is removed before and after the
+// test, and the work folders that were there before are remembered.
+class SaverTest : public FolderFixture {
+protected:
+  SaverTest(const char* saver, const char* program) : saver_(saver), program_(program) {}
+  void SetUp() override;
+  void TearDown() override;
+  // Removes the saver; a test that leaves more behind removes that too.
+  virtual void removeEverything();
+
+  void expectNothingOfTheSaver() const;
+  void expectWorkFolderGone() const;
+  // The one work folder made since the test began ("" unless exactly one).
+  std::string newWorkFolder() const;
+
+  std::vector<std::string> workFoldersBefore_;
+
+private:
+  const char* saver_;
+  const char* program_;
 };
 
 }  // namespace e2e
