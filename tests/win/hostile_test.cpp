@@ -353,12 +353,6 @@ public:
     options.timeoutMs = 60000;
     DWORD start = GetTickCount();
     e2e::RunResult r = e2e::runInstaller(exe, options);
-    // A start refused for a sound program is the loaded machine's hiccup
-    // (seen once in hundreds of runs under Wine), not the case's outcome.
-    if (r.exitCode == -100000 && !c.mayNotStart) {
-      Sleep(500);
-      r = e2e::runInstaller(exe, options);
-    }
     elapsedMs = GetTickCount() - start;
     bool started = r.exitCode != -100000;
 

@@ -3,6 +3,7 @@
 #include "tests/win/support/ui_driver.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
 namespace ui {
@@ -549,9 +550,21 @@ bool ProcessRunner::start(const std::string& exe, const std::vector<std::string>
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(wideExe.c_str(), wideLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      workDir.empty() ? nullptr : wideDir.c_str(), &si, &pi))
-    return false;
+  auto create = [&] {
+    return CreateProcessW(wideExe.c_str(), wideLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          workDir.empty() ? nullptr : wideDir.c_str(), &si, &pi) != FALSE;
+  };
+  // Wine refuses a start now and then on a loaded machine (the new process
+  // fails its own set-up); one more try after a pause rules that out.  A
+  // missing program is not retried.
+  if (!create()) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+    std::fprintf(stderr, "start of %s refused (error %lu); trying once more\n", exe.c_str(),
+                 static_cast<unsigned long>(error));
+    Sleep(500);
+    if (!create()) return false;
+  }
   CloseHandle(pi.hThread);
   process_.reset(pi.hProcess);
   processId_ = pi.dwProcessId;

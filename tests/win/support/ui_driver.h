@@ -290,7 +290,8 @@ public:
   ProcessRunner& operator=(const ProcessRunner&) = delete;
 
   // exe is a Windows path; args are quoted as needed.  workDir empty: the
-  // caller's current folder.  False (with GetLastError) when it cannot start.
+  // caller's current folder.  A start Wine refuses is tried once more
+  // after a pause.  False (with GetLastError) when it cannot start.
   bool start(const std::string& exe, const std::vector<std::string>& args = {},
              const std::string& workDir = "");
   DWORD processId() const { return processId_; }
