@@ -5,9 +5,16 @@
 #include <shlguid.h>
 #include <shlobj.h>
 
-#include "flash/com_win32.h"
+#include <memory>
+#include <utility>
 
-bool openThroughDesktopShell(const std::string& path) {
+#include "base/application_win32.h"
+#include "flash/com_win32.h"
+#include "system/handles_win32.h"
+
+namespace {
+
+bool askDesktopShell(const std::string& path) {
   // The desktop window's view, reached from the shell's window list:
   // ShellWindows -> desktop -> browser -> view -> its Shell.Application.
   ComPtr<IShellWindows> windows;
@@ -45,4 +52,65 @@ bool openThroughDesktopShell(const std::string& path) {
   show.get()->lVal = SW_SHOWNORMAL;
   return SUCCEEDED(shell->ShellExecute(file.get(), *arguments.get(), *folder.get(), *operation.get(),
                                        *show.get()));
+}
+
+// What the worker thread and its caller share.  Whoever lets go last frees
+// it: the caller may give up on a worker that is still waiting.
+struct LimitedCall {
+  std::function<bool()> work;
+  bool result = false;
+  LONG holders = 2;
+};
+
+void letGo(LimitedCall* call) {
+  if (InterlockedDecrement(&call->holders) == 0) delete call;
+}
+
+DWORD WINAPI runLimitedCall(LPVOID param) {
+  auto* call = static_cast<LimitedCall*>(param);
+  // An apartment of the thread's own: the calls to another process are
+  // made and waited for here, not on the window's thread.
+  OleSession ole;
+  if (ole.ok()) call->result = call->work();
+  letGo(call);
+  return 0;
+}
+
+}  // namespace
+
+CallOutcome callWithTimeLimit(std::function<bool()> work, DWORD limitMs) {
+  auto* call = new LimitedCall{std::move(work)};
+  DWORD id = 0;
+  UniqueKernelHandle thread(CreateThread(nullptr, 0, runLimitedCall, call, 0, &id));
+  if (!thread) {
+    delete call;
+    return CallOutcome::Failed;
+  }
+  // Windows and other programs' messages are served meanwhile, as during a
+  // call made on this thread.
+  DWORD start = GetTickCount();
+  bool ended = false;
+  for (;;) {
+    DWORD spent = GetTickCount() - start;
+    if (spent >= limitMs) break;
+    HANDLE handle = thread.get();
+    // Once the application ends its messages are no longer taken, and a
+    // wait that wakes for them would spin.
+    DWORD woke = Application::instance().terminated()
+                     ? WaitForSingleObject(handle, limitMs - spent)
+                     : MsgWaitForMultipleObjects(1, &handle, FALSE, limitMs - spent, QS_ALLINPUT);
+    if (woke == WAIT_OBJECT_0) {
+      ended = true;
+      break;
+    }
+    if (woke != WAIT_OBJECT_0 + 1) break;
+    Application::instance().processMessages();
+  }
+  CallOutcome outcome = !ended ? CallOutcome::NoAnswer : call->result ? CallOutcome::Succeeded : CallOutcome::Failed;
+  letGo(call);
+  return outcome;
+}
+
+CallOutcome openThroughDesktopShell(const std::string& path) {
+  return callWithTimeLimit([path] { return askDesktopShell(path); }, kDesktopShellLimitMs);
 }

@@ -188,8 +188,9 @@ void TInstallerForm::openReadMe() {
   if (!s.header.hasReadMe) return;
   std::string path = s.paths.saverFolder + s.header.items[5].fileName;
   // As the desktop's user where the system offers that, not with our
-  // (elevated) token; otherwise as before.
-  if (openThroughDesktopShell(path)) return;
+  // (elevated) token; otherwise as before.  A shell that does not answer
+  // may still open it: it is not opened a second time, elevated.
+  if (openThroughDesktopShell(path) != CallOutcome::Failed) return;
   winShellExecute(Application::instance().mainWindow(), path, nullptr, SW_SHOWNORMAL);
 }
 
