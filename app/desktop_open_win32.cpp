@@ -54,61 +54,49 @@ bool askDesktopShell(const std::string& path) {
                                        *show.get()));
 }
 
-// What the worker thread and its caller share.  Whoever lets go last frees
-// it: the caller may give up on a worker that is still waiting.
+// What the worker thread and its caller share.  Both hold it: the caller
+// may give up on a worker that is still waiting.
 struct LimitedCall {
   std::function<bool()> work;
   bool result = false;
-  LONG holders = 2;
 };
 
-void letGo(LimitedCall* call) {
-  if (InterlockedDecrement(&call->holders) == 0) delete call;
-}
-
 DWORD WINAPI runLimitedCall(LPVOID param) {
-  auto* call = static_cast<LimitedCall*>(param);
+  std::unique_ptr<std::shared_ptr<LimitedCall>> held(static_cast<std::shared_ptr<LimitedCall>*>(param));
+  LimitedCall& call = **held;
   // An apartment of the thread's own: the calls to another process are
   // made and waited for here, not on the window's thread.
   OleSession ole;
-  if (ole.ok()) call->result = call->work();
-  letGo(call);
+  if (ole.ok()) call.result = call.work();
   return 0;
 }
 
 }  // namespace
 
 CallOutcome callWithTimeLimit(std::function<bool()> work, DWORD limitMs) {
-  auto* call = new LimitedCall{std::move(work)};
+  auto call = std::make_shared<LimitedCall>();
+  call->work = std::move(work);
+  auto handedOver = std::make_unique<std::shared_ptr<LimitedCall>>(call);
   DWORD id = 0;
-  UniqueKernelHandle thread(CreateThread(nullptr, 0, runLimitedCall, call, 0, &id));
-  if (!thread) {
-    delete call;
-    return CallOutcome::Failed;
-  }
+  UniqueKernelHandle thread(CreateThread(nullptr, 0, runLimitedCall, handedOver.get(), 0, &id));
+  if (!thread) return CallOutcome::Failed;
+  handedOver.release();  // the thread's now
   // Windows and other programs' messages are served meanwhile, as during a
   // call made on this thread.
   DWORD start = GetTickCount();
-  bool ended = false;
   for (;;) {
     DWORD spent = GetTickCount() - start;
-    if (spent >= limitMs) break;
+    if (spent >= limitMs) return CallOutcome::NoAnswer;
     HANDLE handle = thread.get();
     // Once the application ends its messages are no longer taken, and a
     // wait that wakes for them would spin.
     DWORD woke = Application::instance().terminated()
                      ? WaitForSingleObject(handle, limitMs - spent)
                      : MsgWaitForMultipleObjects(1, &handle, FALSE, limitMs - spent, QS_ALLINPUT);
-    if (woke == WAIT_OBJECT_0) {
-      ended = true;
-      break;
-    }
-    if (woke != WAIT_OBJECT_0 + 1) break;
+    if (woke == WAIT_OBJECT_0) return call->result ? CallOutcome::Succeeded : CallOutcome::Failed;
+    if (woke != WAIT_OBJECT_0 + 1) return CallOutcome::NoAnswer;
     Application::instance().processMessages();
   }
-  CallOutcome outcome = !ended ? CallOutcome::NoAnswer : call->result ? CallOutcome::Succeeded : CallOutcome::Failed;
-  letGo(call);
-  return outcome;
 }
 
 CallOutcome openThroughDesktopShell(const std::string& path) {

@@ -100,12 +100,15 @@ check "inspect: the unsigned installer's trailer is valid" inspect_has "$work/un
 # ---- installing under wine64 ------------------------------------------------------------
 $wine reg add "$flash_key\\InprocServer32" /ve /d "Z:$standin" /f >/dev/null 2>&1
 $wine reg add "$flash_key\\InprocServer32" /v ThreadingModel /d Apartment /f >/dev/null 2>&1
+quiet_install() {  # what the driver prints as the installer's exit code
+  $wine "$driver" quiet "Z:$1" 2>/dev/null | tr -d '\r' | sed -n 's/^installer exit code: //p'
+}
 exit_code_of() {  # the full exit code of a quiet install
   local code
-  code=$($wine "$driver" quiet "Z:$1" 2>/dev/null | tr -d '\r' | sed -n 's/^installer exit code: //p')
+  code=$(quiet_install "$1")
   # No exit code: Wine refused to start the driver (it happens by chance on a
   # loaded machine), so nothing ran; once more rules that out.
-  [ -n "$code" ] || code=$($wine "$driver" quiet "Z:$1" 2>/dev/null | tr -d '\r' | sed -n 's/^installer exit code: //p')
+  [ -n "$code" ] || code=$(quiet_install "$1")
   echo "$code"
 }
 installs() {  # installs FILE: exit code 0 and the saver in place

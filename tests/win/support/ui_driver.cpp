@@ -3,8 +3,9 @@
 #include "tests/win/support/ui_driver.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
+
+#include "tests/fixtures/fixture_args.h"
 
 namespace ui {
 
@@ -554,17 +555,7 @@ bool ProcessRunner::start(const std::string& exe, const std::vector<std::string>
     return CreateProcessW(wideExe.c_str(), wideLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           workDir.empty() ? nullptr : wideDir.c_str(), &si, &pi) != FALSE;
   };
-  // Wine refuses a start now and then on a loaded machine (the new process
-  // fails its own set-up); one more try after a pause rules that out.  A
-  // missing program is not retried.
-  if (!create()) {
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
-    std::fprintf(stderr, "start of %s refused (error %lu); trying once more\n", exe.c_str(),
-                 static_cast<unsigned long>(error));
-    Sleep(500);
-    if (!create()) return false;
-  }
+  if (!fixture::startWithRetry(create, exe.c_str())) return false;
   CloseHandle(pi.hThread);
   process_.reset(pi.hProcess);
   processId_ = pi.dwProcessId;
