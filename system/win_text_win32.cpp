@@ -1,6 +1,10 @@
 // Names and texts to and from Windows (declared in system/win_text_win32.h).
 #include "system/win_text_win32.h"
 
+#include <winternl.h>
+
+#include <type_traits>
+
 #include "base/code_page.h"
 #include "system/system_library_win32.h"
 
@@ -33,6 +37,43 @@ const wchar_t* wideOrNull(const std::wstring& s, const char* original) { return 
 
 }  // namespace
 
+namespace {
+
+FileOperationObserver fileObserver = nullptr;
+
+bool report(FileOperation::Kind kind, const std::string& path, const std::string& other = std::string()) {
+  if (!fileObserver) return true;
+  FileOperation op;
+  op.kind = kind;
+  op.path = path;
+  op.other = other;
+  return reportFileOperation(op);
+}
+
+// What a CreateFile call with this disposition and access changes.
+bool createsOrEmpties(DWORD disposition) {
+  return disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS ||
+         disposition == TRUNCATE_EXISTING;
+}
+
+}  // namespace
+
+FileOperationObserver setFileOperationObserver(FileOperationObserver observer) {
+  FileOperationObserver previous = fileObserver;
+  fileObserver = observer;
+  return previous;
+}
+
+bool fileOperationsObserved() { return fileObserver != nullptr; }
+
+bool reportFileOperation(const FileOperation& operation) {
+  if (!fileObserver) return true;
+  DWORD refused = fileObserver(operation);
+  if (refused == 0) return true;
+  SetLastError(refused);
+  return false;
+}
+
 bool wideCallsAvailable() {
   // The high bit of GetVersion is set on Windows 95, 98 and ME only.
   static const bool available = (GetVersion() & 0x80000000u) == 0;
@@ -57,13 +98,15 @@ std::string fromAnsiText(const char* text, std::size_t length) {
   return ansiToUtf8(bytes, GetACP()).value_or(bytes);
 }
 
-HANDLE winCreateFile(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+HANDLE winCreateFile(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
+                     SECURITY_ATTRIBUTES* security) {
+  if (createsOrEmpties(disposition) && !report(FileOperation::Kind::Create, path)) return INVALID_HANDLE_VALUE;
   if (auto fn = WIDE(kKernel, CreateFileW)) {
     std::wstring wide;
-    return widePath(path, wide) ? fn(wide.c_str(), access, share, nullptr, disposition, flags, nullptr)
+    return widePath(path, wide) ? fn(wide.c_str(), access, share, security, disposition, flags, nullptr)
                                 : INVALID_HANDLE_VALUE;
   }
-  return CreateFileA(toAnsiText(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
+  return CreateFileA(toAnsiText(path).c_str(), access, share, security, disposition, flags, nullptr);
 }
 
 DWORD winGetFileAttributes(const std::string& path) {
@@ -75,6 +118,13 @@ DWORD winGetFileAttributes(const std::string& path) {
 }
 
 bool winSetFileAttributes(const std::string& path, DWORD attributes) {
+  if (fileObserver) {
+    FileOperation op;
+    op.kind = FileOperation::Kind::Attributes;
+    op.path = path;
+    op.attributes = attributes;
+    if (!reportFileOperation(op)) return false;
+  }
   if (auto fn = WIDE(kKernel, SetFileAttributesW)) {
     std::wstring wide;
     return widePath(path, wide) && fn(wide.c_str(), attributes) != FALSE;
@@ -83,6 +133,7 @@ bool winSetFileAttributes(const std::string& path, DWORD attributes) {
 }
 
 bool winCreateDirectory(const std::string& path, SECURITY_ATTRIBUTES* attributes) {
+  if (!report(FileOperation::Kind::MakeFolder, path)) return false;
   if (auto fn = WIDE(kKernel, CreateDirectoryW)) {
     std::wstring wide;
     return widePath(path, wide) && fn(wide.c_str(), attributes) != FALSE;
@@ -91,6 +142,7 @@ bool winCreateDirectory(const std::string& path, SECURITY_ATTRIBUTES* attributes
 }
 
 bool winRemoveDirectory(const std::string& path) {
+  if (!report(FileOperation::Kind::RemoveFolder, path)) return false;
   if (auto fn = WIDE(kKernel, RemoveDirectoryW)) {
     std::wstring wide;
     return widePath(path, wide) && fn(wide.c_str()) != FALSE;
@@ -99,6 +151,7 @@ bool winRemoveDirectory(const std::string& path) {
 }
 
 bool winDeleteFile(const std::string& path) {
+  if (!report(FileOperation::Kind::Delete, path)) return false;
   if (auto fn = WIDE(kKernel, DeleteFileW)) {
     std::wstring wide;
     return widePath(path, wide) && fn(wide.c_str()) != FALSE;
@@ -107,6 +160,7 @@ bool winDeleteFile(const std::string& path) {
 }
 
 bool winMoveFile(const std::string& from, const std::string& to, DWORD flags) {
+  if (!report(FileOperation::Kind::Rename, from, to)) return false;
   if (auto fn = WIDE(kKernel, MoveFileExW)) {
     std::wstring a, b;
     return widePath(from, a) && widePath(to, b) && fn(a.c_str(), b.c_str(), flags) != FALSE;
@@ -115,7 +169,14 @@ bool winMoveFile(const std::string& from, const std::string& to, DWORD flags) {
   return MoveFileA(toAnsiText(from).c_str(), toAnsiText(to).c_str()) != FALSE;
 }
 
+bool winDeleteAtRestart(const std::string& path) {
+  auto fn = WIDE(kKernel, MoveFileExW);
+  std::wstring wide;
+  return fn && widePath(path, wide) && fn(wide.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
 bool winCopyFile(const std::string& from, const std::string& to, bool failIfExists) {
+  if (!report(FileOperation::Kind::Copy, from, to)) return false;
   BOOL fail = failIfExists ? TRUE : FALSE;
   if (auto fn = WIDE(kKernel, CopyFileW)) {
     std::wstring wideFrom, wideTo;
@@ -291,6 +352,196 @@ std::vector<char> winFileVersionInfo(HMODULE versionLibrary, const std::string& 
   if (size == 0) return {};
   std::vector<char> buffer(size);
   return ansiInfo(ansi.c_str(), 0, size, buffer.data()) ? buffer : std::vector<char>();
+}
+
+// --- files and folders by handle --------------------------------------------
+
+// Not declared by the SDK headers of the cross compiler: the documented
+// signature, NTAPI like every ntdll entry.  Only its type is used (looked up
+// at run time, never imported).
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG, int,
+                                               BOOLEAN, PUNICODE_STRING, BOOLEAN);
+
+namespace {
+
+constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
+constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005L);
+constexpr NTSTATUS kStatusInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003L);
+constexpr NTSTATUS kStatusCannotDelete = static_cast<NTSTATUS>(0xC0000121L);
+constexpr ULONG kFileCreate = 2;  // NtCreateFile dispositions
+constexpr ULONG kFileOpen = 1;
+constexpr int kFileBothDirectoryInformation = 3;
+constexpr int kFileIdBothDirectoryInformation = 37;
+
+
+HMODULE ntdll() { return relativeCallsAvailable() ? GetModuleHandleA("ntdll.dll") : nullptr; }
+#define NTDLL(name) procAddress<decltype(&::name)>(ntdll(), #name)
+
+// The status as the Win32 code GetLastError reports.
+void setLastStatus(NTSTATUS status) {
+  auto convert = NTDLL(RtlNtStatusToDosError);
+  SetLastError(convert ? convert(status) : ERROR_GEN_FAILURE);
+}
+
+// A name inside a folder, as the native calls take it.
+struct NativeName {
+  std::wstring text;
+  UNICODE_STRING string{};
+  explicit NativeName(const std::string& name) : text(toWideText(name)) {
+    string.Buffer = text.data();
+    string.Length = string.MaximumLength = static_cast<USHORT>(text.size() * sizeof(wchar_t));
+  }
+};
+
+// Appends the entries of one buffer of a directory query.  FileIdBoth and
+// FileBoth share their layout up to the short name; only the first carries
+// the id.
+template <typename Info>
+void takeEntries(const char* buffer, std::vector<HandleEntry>& entries) {
+  for (const char* at = buffer;;) {
+    const auto* info = reinterpret_cast<const Info*>(at);
+    std::string name = fromWideText(info->FileName, info->FileNameLength / sizeof(wchar_t));
+    if (name != "." && name != "..") {
+      HandleEntry e;
+      e.name = std::move(name);
+      e.attributes = info->FileAttributes;
+      if constexpr (std::is_same_v<Info, FILE_ID_BOTH_DIR_INFORMATION>)
+        e.id = static_cast<std::uint64_t>(info->FileId.QuadPart);
+      entries.push_back(std::move(e));
+    }
+    if (info->NextEntryOffset == 0) return;
+    at += info->NextEntryOffset;
+  }
+}
+
+}  // namespace
+
+bool relativeCallsAvailable() { return wideCallsAvailable(); }
+
+HANDLE winOpenNoFollow(const std::string& path, DWORD access, DWORD share) {
+  return winCreateFile(path, access, share, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+}
+
+HANDLE winOpenRelative(HANDLE folder, const std::string& name, DWORD access, DWORD share, bool createFolder,
+                       PSECURITY_DESCRIPTOR security) {
+  auto create = NTDLL(NtCreateFile);
+  if (createFolder && !report(FileOperation::Kind::MakeFolder, name)) return INVALID_HANDLE_VALUE;
+  if (!create) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return INVALID_HANDLE_VALUE;
+  }
+  NativeName native(name);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &native.string, OBJ_CASE_INSENSITIVE, folder, security);
+  IO_STATUS_BLOCK io{};
+  HANDLE handle = nullptr;
+  ULONG options = FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT;
+  if (createFolder) options |= FILE_DIRECTORY_FILE;
+  NTSTATUS status = create(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+                           createFolder ? kFileCreate : kFileOpen, options, nullptr, 0);
+  if (status < 0) {
+    setLastStatus(status);
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle;
+}
+
+bool winListFolder(HANDLE folder, std::vector<HandleEntry>& entries) {
+  auto query = NTDLL(NtQueryDirectoryFile);
+  if (!query) return false;
+  // Aligned for the records' 64-bit fields.
+  std::vector<std::uint64_t> buffer(8192);
+  int infoClass = kFileIdBothDirectoryInformation;
+  for (BOOLEAN restart = TRUE;; restart = FALSE) {
+    IO_STATUS_BLOCK io{};
+    NTSTATUS status = query(folder, nullptr, nullptr, nullptr, &io, buffer.data(),
+                            static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)), infoClass, FALSE, nullptr,
+                            restart);
+    if (status == kStatusInvalidInfoClass && infoClass == kFileIdBothDirectoryInformation && restart) {
+      infoClass = kFileBothDirectoryInformation;  // before Windows XP: no ids
+      restart = TRUE;
+      status = query(folder, nullptr, nullptr, nullptr, &io, buffer.data(),
+                     static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)), infoClass, FALSE, nullptr, TRUE);
+    }
+    if (status == kStatusNoMoreFiles) return true;
+    if (status < 0 || status == kStatusBufferOverflow) {
+      setLastStatus(status);
+      return false;
+    }
+    const char* data = reinterpret_cast<const char*>(buffer.data());
+    if (infoClass == kFileIdBothDirectoryInformation)
+      takeEntries<FILE_ID_BOTH_DIR_INFORMATION>(data, entries);
+    else
+      takeEntries<FILE_BOTH_DIR_INFORMATION>(data, entries);
+  }
+}
+
+bool winHandleFacts(HANDLE handle, HandleFacts& facts) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  facts.attributes = info.dwFileAttributes;
+  facts.id = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  facts.links = info.nNumberOfLinks;
+  return true;
+}
+
+bool winDeleteByHandle(HANDLE handle, const std::string& path) {
+  if (!report(FileOperation::Kind::Delete, path)) return false;
+  auto set = NTDLL(NtSetInformationFile);
+  if (!set) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
+  FILE_DISPOSITION_INFORMATION dispose{TRUE};
+  IO_STATUS_BLOCK io{};
+  NTSTATUS status = set(handle, &io, &dispose, sizeof dispose, FileDispositionInformation);
+  if (status == kStatusCannotDelete) {
+    // Read-only: cleared through the same handle, then asked again.
+    FILE_BASIC_INFORMATION basic{};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;  // zero times: unchanged
+    if (set(handle, &io, &basic, sizeof basic, FileBasicInformation) >= 0)
+      status = set(handle, &io, &dispose, sizeof dispose, FileDispositionInformation);
+  }
+  if (status < 0) {
+    setLastStatus(status);
+    return false;
+  }
+  return true;
+}
+
+std::string winFinalPath(HANDLE handle) {
+  auto fn = WIDE(kKernel, GetFinalPathNameByHandleW);
+  if (!fn) return std::string();
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  DWORD n = fn(handle, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  if (n >= buffer.size()) {
+    buffer.resize(n + 1);
+    n = fn(handle, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  }
+  if (n == 0 || n >= buffer.size()) return std::string();
+  std::wstring path(buffer.data(), n);
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0)
+    path = L"\\\\" + path.substr(8);
+  else if (path.rfind(L"\\\\?\\", 0) == 0)
+    path = path.substr(4);
+  return fromWideText(path.data(), path.size());
+}
+
+std::string winSystemWindowsDirectory() {
+  if (auto fn = WIDE(kKernel, GetSystemWindowsDirectoryW)) {
+    wchar_t buffer[MAX_PATH + 1];
+    UINT n = fn(buffer, MAX_PATH + 1);
+    if (n > 0 && n <= MAX_PATH) return fromWideText(buffer, n);
+  }
+  // Before Windows 2000 (and on 95, 98 and ME) the one Windows folder.
+  if (auto fn = WIDE(kKernel, GetWindowsDirectoryW)) {
+    wchar_t buffer[MAX_PATH + 1];
+    UINT n = fn(buffer, MAX_PATH + 1);
+    return n > 0 && n <= MAX_PATH ? fromWideText(buffer, n) : std::string();
+  }
+  char buffer[MAX_PATH + 1];
+  UINT n = GetWindowsDirectoryA(buffer, sizeof buffer);
+  return n > 0 && n <= MAX_PATH ? fromAnsiText(buffer, n) : std::string();
 }
 
 LONG winRegCreateKey(HKEY root, const std::string& path, REGSAM access, HKEY* key) {

@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "system/folders_win32.h"
 #include "system/handles_win32.h"
+#include "system/tree_removal_win32.h"
 #include "tests/win/support/folder_fixture.h"
+#include "tests/win/support/unix_link.h"
 
 namespace {
 
@@ -89,6 +93,55 @@ TEST_F(Deletion, DeleteFolderTreeStopsAtABusyFile) {
   EXPECT_TRUE(winfs::isFolder(tree));
   lock.reset();
   EXPECT_EQ(deleteFolderTree(tree), errOk);
+}
+
+namespace {
+
+// The walk's seam: once the tree's "sub" folder has been listed, a program
+// of the user's renames it away and puts a link to another folder in its
+// place, before the walk opens it.
+std::string swapFolder;
+std::string swapTarget;
+std::unique_ptr<winfs::UnixLink> swapLink;
+void exchangeForALink(const std::string& folder) {
+  if (swapLink || folder + "\\" != swapFolder) return;
+  MoveFileExA((swapFolder + "sub").c_str(), (swapFolder + "sub moved").c_str(), 0);
+  swapLink = std::make_unique<winfs::UnixLink>(swapFolder + "sub", swapTarget);
+}
+
+}  // namespace
+
+// Nothing outside the tree changes, byte for byte: a link in it is removed
+// as a link or left (Wine cannot remove one), never entered, and a folder
+// exchanged for a link after the listing is left alone.
+TEST_F(Deletion, DeleteFolderTreeNeverDeletesThroughALink) {
+  const std::string outside = rootDir() + "unrelated\\";
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(winfs::writeFile(outside + "doc" + std::to_string(i) + ".txt", "keep"));
+  ASSERT_TRUE(winfs::writeFile(outside + "deeper\\doc.txt", "keep"));
+  const std::string untouched = winfs::fingerprint(outside);
+
+  const std::string tree = rootDir() + "linked tree\\";
+  ASSERT_TRUE(winfs::writeFile(tree + "a.txt", "a"));
+  {
+    winfs::UnixLink link(tree + "link", outside);
+    ASSERT_TRUE(link.made());
+    EXPECT_NE(deleteFolderTree(tree), errOk);  // the link stays under Wine, so the folder does
+    EXPECT_FALSE(winfs::exists(tree + "a.txt"));
+    EXPECT_EQ(winfs::fingerprint(outside), untouched);
+  }
+
+  swapFolder = rootDir() + "swapped tree\\";
+  swapTarget = outside;
+  ASSERT_TRUE(winfs::writeFile(swapFolder + "sub\\mine.txt", "mine"));
+  ASSERT_TRUE(winfs::writeFile(swapFolder + "b.txt", "b"));
+  TreeListedHook previous = setTreeListedHook(exchangeForALink);
+  ErrorCode result = deleteFolderTree(swapFolder);
+  setTreeListedHook(previous);
+  ASSERT_TRUE(swapLink && swapLink->made());
+  EXPECT_NE(result, errOk);
+  EXPECT_EQ(winfs::fingerprint(outside), untouched);
+  EXPECT_FALSE(winfs::exists(swapFolder + "b.txt"));
+  swapLink.reset();
 }
 
 TEST_F(Deletion, CopyFileClearsAttributesAndCreatesTheFolder) {
