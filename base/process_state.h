@@ -12,9 +12,9 @@
 
 // Folders of the run, each a full path (UTF-8) ending with a backslash.
 struct InstallerFolders {
-  std::string windowsFolder;    // %WINDIR%
+  std::string windowsFolder;    // the system's Windows folder
   std::string systemFolder;     // the system directory as this process sees it
-  std::string sysnativeFolder;  // %SystemRoot%\Sysnative\ (read only on 64-bit Windows)
+  std::string sysnativeFolder;  // Windows folder + Sysnative\ (read only on 64-bit Windows)
   std::string commonFolder;     // common application data + "Brindlefax\"
   std::string exeFolder;        // folder of the running installer
   std::string workFolder;       // this run's private numbered folder

@@ -2,11 +2,11 @@
 //
 // The container: one site object serves the control as IOleClientSite,
 // IOleInPlaceSite and IOleInPlaceFrame (both with IOleWindow).  The control
-// is created with CoCreateInstance, given the site, initialised with
-// IPersistStreamInit::InitNew when it offers that, and activated in place
-// with DoVerb(OLEIVERB_INPLACEACTIVATE) on the panel's rectangle; during
-// activation it asks the site for the panel window and the rectangles and
-// creates its own child window.  The rectangle is taken once, when the
+// is created from its machine registration (createFlashControl), given the
+// site, initialised with IPersistStreamInit::InitNew when it offers that,
+// and activated in place with DoVerb(OLEIVERB_INPLACEACTIVATE) on the
+// panel's rectangle; during activation it asks the site for the panel
+// window and the rectangles and creates its own child window.  The rectangle is taken once, when the
 // control is created: the panel does not follow later size changes.
 #include "flash/flash_panel_win32.h"
 
@@ -184,7 +184,7 @@ TFlashPanel::TFlashPanel(HWND parent, int id, int left, int top, int width, int 
 TFlashPanel::~TFlashPanel() {
   freeControl();
   if (window_) SetWindowPos(window_.get(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOZORDER);
-  if (!tempFolder_.empty()) deleteFolderTree(tempFolder_);
+  if (!tempFolder_.empty()) deleteWorkFolder(tempFolder_);
   if (window_) SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
   window_.reset();
 }
@@ -267,7 +267,7 @@ ErrorCode TFlashPanel::copyCompressedPart(const std::string& segmentPath, std::u
   if (ErrorCode r = movie.read(header, kSwfHeadSize, got)) return r;
   if (got < kSwfHeadSize) return errNotSwfFile;  // no room for the zlib stream
   FileStream segment;
-  if (ErrorCode r = segment.create(segmentPath)) return r;
+  if (ErrorCode r = segment.create(segmentPath, FileKind::Scratch)) return r;
   char block[kCopyBlock];
   for (;;) {
     if (ErrorCode r = movie.read(block, sizeof block, got)) return r;
@@ -284,7 +284,7 @@ ErrorCode TFlashPanel::inflateSegment(const std::string& segmentPath,
   FileSourceStream source;
   if (ErrorCode r = source.open(segmentPath)) return r;
   FileStream out;
-  if (ErrorCode r = out.create(tempFolder_ + kUncompressedName)) return r;
+  if (ErrorCode r = out.create(tempFolder_ + kUncompressedName, FileKind::Scratch)) return r;
   std::uint8_t head[kSwfHeadSize] = {'F', 'W', 'S'};
   for (std::size_t i = 3; i < kSwfHeadSize; ++i) head[i] = header[i];
   if (ErrorCode r = out.write(head, sizeof head)) return r;
@@ -346,9 +346,7 @@ ErrorCode TFlashPanel::createFlashControl() {
   const int attempts = flashTimings().controlCreateAttempts;
   for (int i = 0; i < attempts && !flashControl_; ++i) {
     ComPtr<IOleObject> ole;
-    if (FAILED(CoCreateInstance(CLSID_ShockwaveFlashControl, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IOleObject, ole.putVoid())))
-      continue;
+    if (FAILED(::createFlashControl(IID_IOleObject, ole.putVoid()))) continue;
     auto control = std::make_unique<FlashControl>();
     control->ole = std::move(ole);
     control->site = new ControlSite(window_.get(), rect);

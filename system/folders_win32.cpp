@@ -9,8 +9,10 @@
 #include "base/application_win32.h"
 #include "base/process_state.h"
 #include "system/access_win32.h"
+#include "system/file_stream_win32.h"
 #include "system/handles_win32.h"
 #include "system/system_library_win32.h"
+#include "system/tree_removal_win32.h"
 #include "system/win_text_win32.h"
 
 namespace {
@@ -40,8 +42,6 @@ std::string folderPart(const std::string& path) {
   std::size_t cut = lastBackslash(path);
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
-
-std::string environmentValue(const char* name) { return winEnvironmentVariable(name); }
 
 // SHGetFolderPath from SHFolder.dll, which older shells lack as a built-in.
 std::string shFolderPath(HWND owner, int csidl) {
@@ -75,7 +75,9 @@ std::string withTrailingBackslash(const std::string& folder) {
   return folder + "\\";
 }
 
-std::string getWindowsFolder() { return withTrailingBackslash(environmentValue("WINDIR")); }
+// The system's own answer, not %WINDIR%: the environment is the user's, and
+// an elevated run inherits what HKCU\Environment sets.
+std::string getWindowsFolder() { return withTrailingBackslash(winSystemWindowsDirectory()); }
 
 std::string getSystemFolder() {
   return withTrailingBackslash(winSystemDirectory());
@@ -84,16 +86,8 @@ std::string getSystemFolder() {
 std::string getSysnativeFolder() {
   // A 32-bit process on 64-bit Windows reaches the native system folder only
   // through this alias; elsewhere the folder does not exist and is not read.
-  std::string root = environmentValue("SystemRoot");
-  if (root.empty()) {
-    // Without the variable the system still knows its folder; an empty root
-    // would make the alias a relative path ("Sysnative\\").
-    char buffer[MAX_PATH + 1] = {};
-    UINT n = GetWindowsDirectoryA(buffer, MAX_PATH);
-    if (n == 0 || n > MAX_PATH) return std::string();
-    root.assign(buffer, n);
-  }
-  return withTrailingBackslash(root) + "Sysnative\\";
+  std::string root = winSystemWindowsDirectory();
+  return root.empty() ? std::string() : withTrailingBackslash(root) + "Sysnative\\";
 }
 
 std::string getSpecialFolder(int csidl) {
@@ -135,6 +129,57 @@ ErrorCode createWorkFolder(const std::string& prefix, std::string& folder) {
   return createWorkFolderIn(withTrailingBackslash(local) + kMakerFolder, prefix, folder);
 }
 
+namespace {
+
+// A work folder and its base, held open from the folder's creation to its
+// deletion without sharing deletion: neither can be renamed or replaced
+// meanwhile, and no folder above them either (Windows refuses to rename a
+// folder while something inside it is open).
+struct HeldWorkFolder {
+  std::string path;  // with a trailing backslash
+  UniqueFile base;
+  UniqueFile folder;
+};
+
+std::vector<HeldWorkFolder>& heldWorkFolders() {
+  static std::vector<HeldWorkFolder> held;
+  return held;
+}
+
+constexpr DWORD kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Creates the first free candidate inside the held base, opened by the same
+// call that creates it (nothing can be put in its place in between).
+ErrorCode createHeld(HANDLE base, const std::string& basePath, const std::string& prefix, std::string& folder) {
+  DWORD lastError = 0;
+  PrivateFolderSecurity security;
+  for (int n = 1; n <= kWorkFolderCandidates; ++n) {
+    std::string name = prefix + std::to_string(n);
+    // Any entry of that name, file or folder, belongs to someone else.
+    if (winGetFileAttributes(basePath + name) != INVALID_FILE_ATTRIBUTES) continue;
+    // Without the right to delete it: a listing inside (Wine's opens its
+    // folder without sharing deletion) would otherwise be refused.
+    UniqueFile held(winOpenRelative(base, name,
+                                    FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
+                                        FILE_READ_ATTRIBUTES,
+                                    kHoldSharing, true, security.descriptor()));
+    if (!held) {
+      lastError = GetLastError();  // another run may have taken it meanwhile: go on
+      continue;
+    }
+    reportFolderCreated(basePath + name, security.descriptor());
+    // Later paths name the folder as the system resolved it: no link on
+    // the way, and none can appear while the folder is held.
+    std::string resolved = winFinalPath(held.get());
+    folder = withTrailingBackslash(resolved.empty() ? basePath + name : resolved);
+    heldWorkFolders().push_back({folder, UniqueFile(), std::move(held)});
+    return errOk;
+  }
+  return lastError != 0 ? static_cast<ErrorCode>(lastError) : errNoWorkFolder;
+}
+
+}  // namespace
+
 ErrorCode createWorkFolderIn(const std::string& baseFolder, const std::string& prefix,
                              std::string& folder) {
   std::string base = withTrailingBackslash(baseFolder);
@@ -143,18 +188,43 @@ ErrorCode createWorkFolderIn(const std::string& baseFolder, const std::string& p
   if (isReparsePoint(apiFolderPath(base))) return errLinkedWorkFolder;
   // A failure here is not reported by itself: every candidate then fails.
   if (!folderExists(base)) createPrivateFolder(apiFolderPath(base));
+  if (relativeCallsAvailable()) {
+    UniqueFile held(winOpenNoFollow(apiFolderPath(base), FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
+                                                             FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                    kHoldSharing));
+    if (!held) return lastErrorCode();
+    HandleFacts facts;
+    if (!winHandleFacts(held.get(), facts) || (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !(facts.attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return errLinkedWorkFolder;
+    ErrorCode result = createHeld(held.get(), base, prefix, folder);
+    if (result == errOk) heldWorkFolders().back().base = std::move(held);
+    return result;
+  }
+  // Windows 95, 98 and ME: no links, no access lists, nothing to hold.
   DWORD lastError = 0;
   for (int n = 1; n <= kWorkFolderCandidates; ++n) {
     std::string candidate = base + prefix + std::to_string(n);
-    // Any entry of that name, file or folder, belongs to someone else.
     if (winGetFileAttributes(candidate) != INVALID_FILE_ATTRIBUTES) continue;
     if (createPrivateFolder(candidate)) {
       folder = candidate + "\\";
       return errOk;
     }
-    lastError = GetLastError();  // another run may have taken it meanwhile: go on
+    lastError = GetLastError();
   }
   return lastError != 0 ? static_cast<ErrorCode>(lastError) : errNoWorkFolder;
+}
+
+ErrorCode deleteWorkFolder(const std::string& folder) {
+  std::vector<HeldWorkFolder>& held = heldWorkFolders();
+  for (auto it = held.begin(); it != held.end(); ++it) {
+    if (it->path != withTrailingBackslash(folder)) continue;
+    // Let go, then deleted as any tree: by handle, never through a link
+    // (should one have been put in its place meanwhile, only it goes).
+    held.erase(it);
+    break;
+  }
+  return deleteFolderTree(folder);
 }
 
 bool fileExists(const std::string& path) {
@@ -188,39 +258,15 @@ ErrorCode deleteFileWithRetries(const std::string& path, int attempts) {
 
 ErrorCode deleteFolderTree(const std::string& folderText) {
   if (folderText.empty()) return errUnspecified;
-  // Without the backslash the pattern below would match the folder's siblings.
-  const std::string folder = withTrailingBackslash(folderText);
-  const std::string bare = apiFolderPath(folder);
+  const std::string bare = apiFolderPath(withTrailingBackslash(folderText));
   DWORD attributes = winGetFileAttributes(bare);
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-    return errOk;
-  // A junction or symbolic link is removed as a link: walking into it would
-  // delete files elsewhere (someone may have planted one into our folders).
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-    return winRemoveDirectory(bare) ? errOk : errUnspecified;
-
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return errOk;
   // A file that cannot be deleted (held open by another program) does not
   // stop the walk: the clean-up of a failed install must still remove every
   // other file it wrote.  The first such file's code is the result.
-  ErrorCode error = errOk;
-  FolderListing listing;
-  if (listing.first(folder + "*.*")) {
-    do {
-      const std::string& name = listing.entry().name;
-      if (listing.entry().attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (name == "." || name == "..") continue;
-        // Not examined: a subfolder that stays makes the removal below fail.
-        deleteFolderTree(folder + name + "\\");
-      } else if (ErrorCode e = deleteFileForced(folder + name); e != errOk && error == errOk) {
-        error = e;
-      }
-    } while (listing.next());
-  }
-  listing = FolderListing();
-  if (error != errOk) return error;
-  if (!folderExists(folder)) return errOk;
-  winSetFileAttributes(bare, FILE_ATTRIBUTE_NORMAL);
-  return winRemoveDirectory(bare) ? errOk : errUnspecified;
+  RemovalFailure failure;
+  if (removeTree(bare, &failure)) return errOk;
+  return failure.folder ? errUnspecified : errFileBusy;
 }
 
 void myGetFileVersion(const std::string& path, int& major, int& revision) {
@@ -243,6 +289,10 @@ void myGetFileVersion(const std::string& path, int& major, int& revision) {
 }
 
 bool copyFile(const std::string& src, const std::string& dst, bool failIfExists) {
+  if (linkOnTheWay(dst)) {
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return false;
+  }
   // CopyFile carries the source's attributes over, and a read-only
   // destination refuses to be replaced: both are cleared first.
   if (fileExists(src)) winSetFileAttributes(src, FILE_ATTRIBUTE_NORMAL);
@@ -252,7 +302,14 @@ bool copyFile(const std::string& src, const std::string& dst, bool failIfExists)
   } else {
     createFolderPath(folder);
   }
-  return winCopyFile(src, dst, failIfExists);
+  if (!winCopyFile(src, dst, failIfExists)) return false;
+  // A copy is part of the installation: on the disk before the install is
+  // committed.
+  FileOperation flush;
+  flush.kind = FileOperation::Kind::Flush;
+  flush.path = dst;
+  UniqueFile copy(winCreateFile(dst, GENERIC_WRITE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
+  return copy && reportFileOperation(flush) && FlushFileBuffers(copy.get());
 }
 
 void createFolderPath(const std::string& path) {
@@ -268,6 +325,7 @@ void createFolderPath(const std::string& path) {
     if (cut == std::string::npos || cut == 0) break;  // "C:", "\x": nothing above
     current = bare.substr(0, cut + 1);
   }
+  // Failures show when the folder is used; nothing is made through a link.
   for (auto it = missing.rbegin(); it != missing.rend(); ++it)
-    winCreateDirectory(*it);  // failures show when the folder is used
+    if (!linkOnTheWay(*it)) winCreateDirectory(*it);
 }

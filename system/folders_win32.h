@@ -11,25 +11,33 @@
 // sysnativeFolder, commonFolder, exeFolder, then workFolder through
 // createWorkFolder("ZNK").  errNoFolder when the system, common or local
 // application data folder is unknown (the installer cannot work without
-// them); otherwise the work folder's result.  An empty WINDIR or SystemRoot
-// leaves that folder empty without failing.
+// them); otherwise the work folder's result.
 ErrorCode initInstallerFolders(const std::string& installerPath);
 
 // Creates the first free numbered folder <local appdata>\Brindlefax\<prefix>N
 // (N = 1..1000; existing files and folders are skipped) and sets folder to
 // it with a trailing backslash.  The base and the work folder are created
-// with the private access list of system/access_win32.h.  0, the system's
-// code of the last failed creation, errNoFolder without a local application
-// data folder, errLinkedWorkFolder when the base is a junction or link, or
-// errNoWorkFolder when every candidate exists.
+// with the private access list of system/access_win32.h.  On Windows NT the
+// folder is created and opened in one call inside the opened base, and both
+// stay held, without sharing deletion, until deleteWorkFolder: neither they
+// nor any folder above them can be renamed, replaced or linked elsewhere
+// while the installer uses them, and `folder` is the path as the system
+// resolved it.  0, the system's code of the last failed creation,
+// errNoFolder without a local application data folder, errLinkedWorkFolder
+// when the base is a junction or link, or errNoWorkFolder when every
+// candidate exists.
 ErrorCode createWorkFolder(const std::string& prefix, std::string& folder);
 // The same under a given base folder (created, one level, when missing).
 ErrorCode createWorkFolderIn(const std::string& baseFolder, const std::string& prefix,
                              std::string& folder);
+// Lets go of a work folder held since its creation and deletes it as
+// deleteFolderTree does (any other folder too).
+ErrorCode deleteWorkFolder(const std::string& folder);
 
-// %WINDIR%, GetSystemDirectory, %SystemRoot%\Sysnative (GetWindowsDirectory
-// standing in for an empty SystemRoot): each with a trailing backslash, or
-// empty when the value is unknown.
+// The system's Windows folder (GetSystemWindowsDirectory), GetSystemDirectory,
+// and the Windows folder + Sysnative: each with a trailing backslash, or
+// empty when the value is unknown.  None of them comes from the
+// environment, which the user sets for elevated programs too.
 std::string getWindowsFolder();
 std::string getSystemFolder();
 std::string getSysnativeFolder();
@@ -56,9 +64,10 @@ ErrorCode deleteFileForced(const std::string& path);
 // otherwise; attempts <= 0 gives errUnspecified.
 ErrorCode deleteFileWithRetries(const std::string& path, int attempts);
 // Deletes folder (a backslash is appended when missing) and everything in
-// it.  0 (also when it does not exist), the code of the first file that
-// could not be deleted, or errUnspecified when the folder stays.  Links
-// (junctions, symbolic links) are removed, never followed.
+// it, by handle (system/tree_removal_win32.h).  0 (also when it does not
+// exist), the code of the first file that could not be deleted, or
+// errUnspecified when the folder stays.  Links (junctions, symbolic links)
+// are removed, never followed.
 ErrorCode deleteFolderTree(const std::string& folder);
 
 // From the file's version resource a.b.c.d: major = a, revision = c.  Both

@@ -75,23 +75,28 @@ TEST(Folders, InitInstallerFoldersFillsTheTableInOrder) {
   EXPECT_EQ(f.workFolder.compare(0, base.size(), base), 0) << f.workFolder;
   EXPECT_EQ(f.workFolder.back(), '\\');
   EXPECT_TRUE(folderExists(f.workFolder));
-  EXPECT_EQ(deleteFolderTree(f.workFolder), errOk);
+  EXPECT_EQ(deleteWorkFolder(f.workFolder), errOk);
+  EXPECT_FALSE(folderExists(f.workFolder));
 }
 
-TEST(Folders, EmptyWindirOrSystemRootDoesNotStopTheStart) {
+// WINDIR and SystemRoot are the user's to set (HKCU\Environment reaches an
+// elevated run too): the folders come from the system, whatever they say.
+TEST(Folders, TheEnvironmentDoesNotNameTheWindowsFolders) {
   SavedFolders saved;
-  ClearedEnvironment windir("WINDIR"), root("SystemRoot");
-  ASSERT_EQ(initInstallerFolders("setup.exe"), errOk);
-  const InstallerFolders& f = processState().folders;
-  // Empty, not "\": that would name the current drive's root.
-  EXPECT_EQ(f.windowsFolder, "");
-  // The system's own Windows folder stands in: never "\Sysnative\" or a
-  // relative "Sysnative\".
-  char windows[MAX_PATH + 1] = {};
-  ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 0u);
-  EXPECT_EQ(f.sysnativeFolder, std::string(windows) + "\\Sysnative\\");
-  EXPECT_EQ(f.exeFolder, "");
-  EXPECT_EQ(deleteFolderTree(f.workFolder), errOk);
+  for (const char* value : {"", "C:\\users\\root\\planted"}) {
+    SCOPED_TRACE(value);
+    ClearedEnvironment windir("WINDIR"), root("SystemRoot");
+    if (*value) {
+      SetEnvironmentVariableA("WINDIR", value);
+      SetEnvironmentVariableA("SystemRoot", value);
+    }
+    ASSERT_EQ(initInstallerFolders("setup.exe"), errOk);
+    const InstallerFolders& f = processState().folders;
+    EXPECT_EQ(f.windowsFolder, "C:\\windows\\");
+    EXPECT_EQ(f.sysnativeFolder, "C:\\windows\\Sysnative\\");
+    EXPECT_EQ(f.exeFolder, "");
+    EXPECT_EQ(deleteWorkFolder(f.workFolder), errOk);
+  }
 }
 
 class WorkFolder : public FolderFixture {};
@@ -104,8 +109,32 @@ TEST_F(WorkFolder, SkipsTakenNamesWhetherFilesOrFolders) {
   ASSERT_EQ(createWorkFolderIn(rootDir() + "Brindlefax", "ZNK", folder), errOk);
   EXPECT_EQ(folder, base + "ZNK3\\");
   EXPECT_TRUE(winfs::isFolder(folder));
-  ASSERT_EQ(createWorkFolderIn(base, "ZNK", folder), errOk);  // never reused
-  EXPECT_EQ(folder, base + "ZNK4\\");
+  std::string next;
+  ASSERT_EQ(createWorkFolderIn(base, "ZNK", next), errOk);  // never reused
+  EXPECT_EQ(next, base + "ZNK4\\");
+  for (const std::string& made : {folder, next}) {
+    ASSERT_TRUE(winfs::writeFile(made + "sub\\file.txt", "x"));
+    EXPECT_EQ(deleteWorkFolder(made), errOk);
+    EXPECT_FALSE(winfs::exists(made));
+  }
+}
+
+// Between its creation and its deletion the work folder is held: a program
+// of the user's can neither rename it nor its base away and put its own in
+// their place (the installer would then run and read what that one holds).
+TEST_F(WorkFolder, NeitherTheFolderNorItsBaseCanBeExchangedWhileHeld) {
+  const std::string base = rootDir() + "Brindlefax\\";
+  std::string folder;
+  ASSERT_EQ(createWorkFolderIn(base, "ZNK", folder), errOk);
+  const std::string bare = folder.substr(0, folder.size() - 1);
+  EXPECT_FALSE(MoveFileExA(bare.c_str(), (rootDir() + "moved").c_str(), 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(MoveFileExA((rootDir() + "Brindlefax").c_str(), (rootDir() + "moved").c_str(), 0));
+  EXPECT_FALSE(RemoveDirectoryA(bare.c_str()));
+  EXPECT_TRUE(winfs::isFolder(folder));
+  EXPECT_EQ(deleteWorkFolder(folder), errOk);
+  // Let go with the folder: the base is the user's again.
+  EXPECT_TRUE(MoveFileExA((rootDir() + "Brindlefax").c_str(), (rootDir() + "moved").c_str(), 0));
 }
 
 TEST_F(WorkFolder, AllCandidatesTakenOrUnreachableIsAnError) {
@@ -120,35 +149,34 @@ TEST_F(WorkFolder, AllCandidatesTakenOrUnreachableIsAnError) {
 
 namespace {
 
-// What CreateDirectory received, for each folder created through the seam.
+// The descriptor each folder was created with, as reported by the seam.
 struct CreatedFolder {
   std::string path;
-  std::string accessList;  // SDDL of the descriptor passed; "" for none
+  std::string accessList;  // SDDL of the descriptor; "" for none
 };
 std::vector<CreatedFolder> createdFolders;
 
-BOOL recordingCreateFolder(const std::string& path, SECURITY_ATTRIBUTES* attributes) {
-  createdFolders.push_back(
-      {path, attributes ? descriptorAccessList(attributes->lpSecurityDescriptor) : std::string()});
-  return CreateDirectoryA(path.c_str(), attributes);
+void recordCreatedFolder(const std::string& path, PSECURITY_DESCRIPTOR descriptor) {
+  createdFolders.push_back({path, descriptor ? descriptorAccessList(descriptor) : std::string()});
 }
 
 }  // namespace
 
 // Wine neither keeps nor enforces access lists, so what is checked is the
-// descriptor handed to CreateDirectory for the base and the work folder.
+// descriptor each folder is created with.
 TEST_F(WorkFolder, BaseAndWorkFolderGetTheAdministratorsOnlyList) {
   ASSERT_TRUE(processIsAdministrator());  // Wine's process token is elevated
   createdFolders.clear();
-  CreateFolderFunction previous = setCreateFolderFunction(recordingCreateFolder);
+  FolderCreatedObserver previous = setFolderCreatedObserver(recordCreatedFolder);
   std::string folder;
   ErrorCode result = createWorkFolderIn(rootDir() + "Brindlefax\\", "ZNK", folder);
-  setCreateFolderFunction(previous);
+  setFolderCreatedObserver(previous);
   ASSERT_EQ(result, errOk);
   ASSERT_EQ(createdFolders.size(), 2u);
   EXPECT_EQ(createdFolders[0].path, rootDir() + "Brindlefax");
   EXPECT_EQ(createdFolders[1].path + "\\", folder);
   for (const CreatedFolder& created : createdFolders) EXPECT_EQ(created.accessList, kAdminOnlyFolderSddl);
+  EXPECT_EQ(deleteWorkFolder(folder), errOk);
 }
 
 // The build links build/test_links/linked_base to a folder beside it (Wine

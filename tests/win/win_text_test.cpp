@@ -70,6 +70,7 @@ TEST_F(WideNamesTest, WorkFolderUnderAProfileOutsideTheCodePage) {
   ASSERT_EQ(createWorkFolderIn(wideRoot() + "Brindlefax", "ZNK", folder), errOk);
   EXPECT_EQ(folder, wideRoot() + "Brindlefax\\ZNK1\\");
   EXPECT_TRUE(folderExists(folder));
+  EXPECT_EQ(deleteWorkFolder(folder), errOk);
 }
 
 TEST_F(WideNamesTest, RegistryValuesKeepTheirText) {

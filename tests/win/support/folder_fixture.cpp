@@ -6,6 +6,7 @@
 
 #include "base/crc32.h"
 #include "system/handles_win32.h"
+#include "system/saver_folder_win32.h"
 
 namespace winfs {
 
@@ -31,6 +32,12 @@ bool removeTreeOnce(const std::string& folder) {
       std::string name = fd.cFileName;
       if (name == "." || name == "..") continue;
       std::string full = base + name;
+      // A link is never entered (Wine would delete what it points at); the
+      // test that made it removes it.
+      if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        ok = false;
+        continue;
+      }
       SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
       if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         ok = removeTreeOnce(full) && ok;
@@ -44,6 +51,17 @@ bool removeTreeOnce(const std::string& folder) {
 }
 
 }  // namespace
+
+std::string systemCopyOf(const std::string& file, const std::string& relative) {
+  char folder[MAX_PATH + 1] = {};
+  UINT n = GetSystemDirectoryA(folder, MAX_PATH);
+  std::string copy = std::string(folder, n) + "\\" + relative;
+  if (readFile(copy) != readFile(file)) {
+    makeFolders(parentOf(copy));
+    CopyFileA(file.c_str(), copy.c_str(), FALSE);
+  }
+  return copy;
+}
 
 bool makeFolders(const std::string& path) {
   std::string p = withoutTrailingSlash(path);
@@ -108,6 +126,10 @@ std::int64_t fileSize(const std::string& path) {
 
 bool removeTree(const std::string& path) {
   if (!exists(path)) return true;
+  if (!isFolder(path)) {
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileA(path.c_str()) != FALSE;
+  }
   for (int attempt = 0; attempt < 25; ++attempt) {
     if (removeTreeOnce(path) || !exists(path)) return true;
     Sleep(20);
@@ -194,6 +216,7 @@ void FolderFixture::SetUp() {
 
 void FolderFixture::TearDown() {
   if (root_.empty()) return;
+  releaseCommonFolder();  // a test's installs hold its common folder, as a run holds the real one
   // A leftover tree is reported, not failed: the test's own checks decide.
   if (!winfs::removeTree(root_)) std::fprintf(stderr, "warning: could not remove %s\n", root_.c_str());
 }

@@ -43,6 +43,10 @@ std::vector<std::string> listFolder(const std::string& folder);
 std::string hostPath(const std::string& unixPath);
 // The temp folder, ending with a backslash.
 std::string tempFolder();
+// Copies file into the system folder under `relative` (its folders made as
+// needed), unless an equal copy is there already (it may be loaded); the
+// copy's path.  For stand-ins the installer takes only from there.
+std::string systemCopyOf(const std::string& file, const std::string& relative);
 // Attributes, names and contents (CRC-32) of a file or of everything under
 // a folder, as one text; "-" when there is nothing: equal texts mean equal
 // trees.
