@@ -19,6 +19,7 @@
 #include "flash/flash_panel_win32.h"
 #include "package/extraction_win32.h"
 #include "package/package_reader_win32.h"
+#include "system/access_win32.h"
 #include "system/desktop_win32.h"
 #include "system/folders_win32.h"
 #include "system/install_journal_win32.h"
@@ -83,6 +84,10 @@ ErrorCode TInstallerForm::installScreenSaver() {
     if (saverFiles_) saverFiles_->releaseDataFile();
   }
   deleteFileForced(s.paths.dataFilePath);
+  // Every step done and nobody asked to stop: the install is committed (its
+  // files are on the disk, the earlier installation's backups go).  A commit
+  // that cannot be recorded fails the install like any step.
+  if (result == errOk && !s.cancelRequested) result = installJournal().commit();
   if (result != errOk && result != errUserAbort) removeInstalledFiles();
   if (!s.cancelRequested) {
     setupFormForInstallationComplete(result);
@@ -91,9 +96,6 @@ ErrorCode TInstallerForm::installScreenSaver() {
     if (result != errUserAbort) removeInstalledFiles();
     resetFormAfterAbort();
   }
-  // Not rolled back above: the new installation stays, and the earlier
-  // one's backups can go.
-  installJournal().commit();
   traceEvent("install end", {std::to_string(result)});
   return result;
 }
@@ -167,20 +169,13 @@ void TInstallerForm::resetFormAfterAbort() {
 }
 
 void TInstallerForm::removeInstalledFiles() {
-  const ProcessState& s = processState();
-  // Nothing is written before the journal is begun, and without it nothing
-  // here is this run's: an earlier installation, or another installer's.
-  InstallJournal& journal = installJournal();
-  if (!journal.active()) return;
-  // The saver folder only when this run made it (an earlier one in use stays).
-  if (journal.created(s.paths.saverFolder)) deleteFolderTree(s.paths.saverFolder);
-  // Outside the saver folder only what this run created goes: a program the
-  // run skipped as busy, or a shared library that was there before, stays.
-  if (saverFiles_)
-    for (const std::string& path : saverFiles_->createdElsewhere()) deleteFileForced(path);
-  unregisterUninstall(s.paths.saverName);
-  // Then everything the run set aside comes back, the uninstall entry too.
-  journal.rollback();
+  // The install journal holds every change this run made, and only those:
+  // undoing it removes what the run wrote (the saver folder, the program in
+  // the system folders, the uninstall entry) and brings back what it set
+  // aside.  Nothing is written before the journal is begun, and without it
+  // nothing is this run's.  What cannot be restored now is reported, and
+  // the journal stays for the next run.
+  installJournal().rollback(this);
 }
 
 void TInstallerForm::openReadMe() {
@@ -188,9 +183,11 @@ void TInstallerForm::openReadMe() {
   if (!s.header.hasReadMe) return;
   std::string path = s.paths.saverFolder + s.header.items[5].fileName;
   // As the desktop's user where the system offers that, not with our
-  // (elevated) token; otherwise as before.  A shell that does not answer
-  // may still open it: it is not opened a second time, elevated.
-  if (openThroughDesktopShell(path) != CallOutcome::Failed) return;
+  // (elevated) token.  A shell that does not answer may still open it: it
+  // is not opened a second time.  Elevated, it is never opened with our
+  // token: a program of the user's choosing would then run as
+  // administrator (and the user can stop the desktop shell at will).
+  if (openThroughDesktopShell(path) != CallOutcome::Failed || processIsElevated()) return;
   winShellExecute(Application::instance().mainWindow(), path, nullptr, SW_SHOWNORMAL);
 }
 
@@ -264,7 +261,7 @@ void TInstallerForm::FormClose() {
   // The folder of "temp.dat", with everything extracted into it; the held
   // package handle is closed first so that "temp.dat" can go too.
   releasePackage();
-  if (!s.folders.workFolder.empty()) deleteFolderTree(s.folders.workFolder);
+  if (!s.folders.workFolder.empty()) deleteWorkFolder(s.folders.workFolder);
   // Freeing the window frees the movie panel, which removes its own folder.
   moviePanel_.reset();
   if (hwnd_) {

@@ -22,18 +22,25 @@
 #include "flash/flash_version.h"
 #include "flash/player_detect_win32.h"
 #include "package/package_reader_win32.h"
+#include "system/access_win32.h"
 #include "system/install_journal_win32.h"
 #include "system/command_line.h"
 #include "system/desktop_win32.h"
 #include "system/folders_win32.h"
 #include "system/launcher_win32.h"
 #include "system/os_version_win32.h"
+#include "system/saver_folder_win32.h"
 #include "system/saver_naming.h"
 #include "system/win_text_win32.h"
 
 namespace {
 
 constexpr int kFlashProbeAttempts = 20;
+
+std::string withoutTrailingBackslash(std::string path) {
+  while (!path.empty() && path.back() == '\\') path.pop_back();
+  return path;
+}
 
 ErrorCode extractFlashActiveXInstaller(InstallUi& ui) {
   return extractItemFromPackage(2, processState().folders.workFolder, ui);
@@ -85,9 +92,16 @@ void TInstallerForm::initializeInstaller() {
   }
   stopIfClosed();
   if (errorCode == errOk) initSaverPaths();
-  // An install that was killed or cut off by a power failure is finished or
-  // rolled back before anything else touches the saver.
-  if (errorCode == errOk) recoverInterruptedInstalls(s.folders.commonFolder);
+  // The common folder is checked (and held) before anything in it is read,
+  // and a saver folder that is a link is refused before anything happens.
+  if (errorCode == errOk) errorCode = holdCommonFolder(s.folders.commonFolder, false);
+  if (errorCode == errOk && isReparsePoint(withoutTrailingBackslash(s.paths.saverFolder)))
+    errorCode = errLinkedSaverFolder;
+  // An install of this saver that was killed or cut off by a power failure
+  // is finished or undone before anything else touches the saver.
+  if (errorCode == errOk)
+    recoverInterruptedInstall(InstallJournal::pathFor(s.folders.commonFolder, s.paths.saverName),
+                              journalScopeFor(s.paths.saverName), this);
   // 9: the read-me.
   if (errorCode == errOk) {
     hasReadMe_ = s.header.hasReadMe != 0;

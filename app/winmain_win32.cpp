@@ -4,7 +4,10 @@
 #include <ole2.h>
 #include <commctrl.h>
 
+#include <cstdlib>
+
 #include "base/application_win32.h"
+#include "base/diagnostic_trace.h"
 #include "app/installer_form_win32.h"
 #include "app/preparing_window_win32.h"
 #include "base/text.h"
@@ -14,6 +17,21 @@
 
 namespace {
 
+// With the test trace channel open and SAVER_INSTALLER_TRACE_FILES set, every
+// file operation goes to the channel too: a test rebuilds from them the disk
+// as a power failure after any of them would leave it, or fails one (its
+// acknowledgement is then the system's error code, as ERROR_DISK_FULL).
+constexpr char kTraceFilesVariable[] = "SAVER_INSTALLER_TRACE_FILES";
+
+DWORD traceFileOperation(const FileOperation& op) {
+  static const char* const kinds[] = {"create", "write",         "flush", "rename",    "delete",
+                                      "mkdir",  "rmdir",         "copy",  "attributes"};
+  char answer = traceEventAnswered(
+      "file", {kinds[static_cast<int>(op.kind)], op.path, op.other, std::to_string(op.offset),
+               std::string(static_cast<const char*>(op.data), op.data ? op.size : 0), std::to_string(op.attributes)});
+  return answer == 'k' || answer == 0 ? 0 : static_cast<unsigned char>(answer);
+}
+
 std::string executableFileName() {
   std::string full = winModuleFileName();
   size_t slash = full.find_last_of("\\/");
@@ -22,8 +40,18 @@ std::string executableFileName() {
 
 }  // namespace
 
+// The run time's default handler for an exception nothing caught prints
+// its demangled type to a console this program does not have, and takes
+// the demangler (some 45 KB of the stub) with it.  None is expected to get
+// this far; if one does, the process ends as the default would end it.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   restrictLibrarySearch();
+  if (GetEnvironmentVariableA(kTraceFilesVariable, nullptr, 0) > 0 && traceOn())
+    setFileOperationObserver(traceFileOperation);
   // The progress bar's class comes from comctl32, taken from the system folder.
   UniqueModule commonControls(loadSystemLibrary("comctl32.dll"));
   if (auto init = procAddress<decltype(&::InitCommonControls)>(commonControls.get(), "InitCommonControls"))

@@ -21,6 +21,10 @@ constexpr char kTraceChannelVariable[] = "SAVER_INSTALLER_TRACE";
 // True while a trace channel is open.
 bool traceOn();
 void traceEvent(const std::string& kind, const std::vector<std::string>& fields = {});
+// The same, returning the test's acknowledgement byte ('k' for "go on"; 0
+// without a channel): a test answers some events, such as a file operation
+// it makes fail.
+char traceEventAnswered(const std::string& kind, const std::vector<std::string>& fields);
 
 // The message traceEvent sends (portable, so both ends share it).
 std::string encodeTraceEvent(const std::string& kind, const std::vector<std::string>& fields);

@@ -12,7 +12,10 @@ public:
     char name[MAX_PATH] = {};
     DWORD n = GetEnvironmentVariableA(kTraceChannelVariable, name, sizeof name);
     if (n == 0 || n >= sizeof name) return;
-    HANDLE pipe = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Identification only: whoever serves that pipe cannot act as this
+    // (possibly elevated) process.
+    HANDLE pipe = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) pipe_ = pipe;
   }
   ~Channel() { close(); }
@@ -21,13 +24,14 @@ public:
 
   bool open() const { return pipe_ != nullptr; }
 
-  void send(const std::string& message) {
-    if (!pipe_) return;
+  char send(const std::string& message) {
+    if (!pipe_) return 0;
     DWORD written = 0, got = 0;
     char ack = 0;
     bool ok = WriteFile(pipe_, message.data(), static_cast<DWORD>(message.size()), &written, nullptr) &&
               written == message.size() && ReadFile(pipe_, &ack, 1, &got, nullptr) && got == 1;
     if (!ok) close();
+    return ok ? ack : 0;
   }
 
 private:
@@ -47,7 +51,9 @@ Channel& channel() {
 
 bool traceOn() { return channel().open(); }
 
-void traceEvent(const std::string& kind, const std::vector<std::string>& fields) {
-  if (!traceOn()) return;
-  channel().send(encodeTraceEvent(kind, fields));
+void traceEvent(const std::string& kind, const std::vector<std::string>& fields) { traceEventAnswered(kind, fields); }
+
+char traceEventAnswered(const std::string& kind, const std::vector<std::string>& fields) {
+  if (!traceOn()) return 0;
+  return channel().send(encodeTraceEvent(kind, fields));
 }

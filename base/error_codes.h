@@ -49,3 +49,5 @@ constexpr ErrorCode errChecksumMismatch = -542;   // the integrity trailer does 
 constexpr ErrorCode errNoFolder = -543;           // a folder the installer needs is unknown
 constexpr ErrorCode errNoWorkFolder = -544;       // all work-folder candidates are taken
 constexpr ErrorCode errLinkedWorkFolder = -545;   // the work folders' base is a junction or link
+constexpr ErrorCode errLinkedSaverFolder = -546;  // the common folder, the saver's or one in it is a junction or link
+constexpr ErrorCode errUnsafeFolder = -547;       // the common or the saver's folder cannot be made administrators-only

@@ -87,6 +87,12 @@ MessageSpec startupErrorMessage(ErrorCode code)
     case errLinkedWorkFolder:
         return errorAbort(loadText(IDS_ERR_LINKED_WORK_FOLDER) + loadText(IDS_BRINDLEFAX_ERROR) +
                           decimal(code) + ". ");
+    case errLinkedSaverFolder:
+        return errorAbort(loadText(IDS_ERR_LINKED_SAVER_FOLDER) + loadText(IDS_BRINDLEFAX_ERROR) +
+                          decimal(code) + ". ");
+    case errUnsafeFolder:
+        return errorAbort(loadText(IDS_ERR_UNSAFE_FOLDER) + loadText(IDS_BRINDLEFAX_ERROR) +
+                          decimal(code) + ". ");
     default:
         return errorAbort(loadText(IDS_ERR_CORRUPT_INSTALLER) + loadText(IDS_BRINDLEFAX_ERROR) +
                           decimal(code) + ". ");

@@ -70,6 +70,55 @@ bool isSafeEntryName(std::string_view name) {
   }
 }
 
-bool isValidSaverName(std::string_view name) {
-  return isSafeItemFileName(name) && utf16Length(name) <= kMaxSaverNameLength;
+bool looksLikeShortName(std::string_view name) {
+  // BASE~N or BASE~N.EXT: the form of the short (8.3) names Windows gives
+  // longer names.
+  std::size_t dot = name.find('.');
+  if (dot != std::string_view::npos && name.find('.', dot + 1) != std::string_view::npos) return false;
+  std::string_view base = name.substr(0, dot);
+  std::size_t tilde = base.rfind('~');
+  if (tilde == std::string_view::npos || tilde + 1 == base.size()) return false;
+  for (char c : base.substr(tilde + 1))
+    if (c < '0' || c > '9') return false;
+  return true;
 }
+
+bool isValidSaverName(std::string_view name) {
+  // A saver named like another one's short name ("SAMPLE~1") would reach
+  // that saver's folder and program.
+  return isSafeItemFileName(name) && utf16Length(name) <= kMaxSaverNameLength && !looksLikeShortName(name);
+}
+
+namespace {
+
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+std::string_view withoutTrailingBackslash(std::string_view path) {
+  while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+  return path;
+}
+
+}  // namespace
+
+bool samePath(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+  return true;
+}
+
+bool isPlainPathBelow(std::string_view path, std::string_view folder) {
+  folder = withoutTrailingBackslash(folder);
+  if (folder.empty() || path.size() <= folder.size() + 1) return false;
+  if (!samePath(path.substr(0, folder.size()), folder) || path[folder.size()] != '\\') return false;
+  std::string_view rest = path.substr(folder.size() + 1);
+  if (rest.find_first_of(":/") != std::string_view::npos) return false;
+  for (std::size_t start = 0;;) {
+    std::size_t cut = rest.find('\\', start);
+    std::string_view part = rest.substr(start, cut == std::string_view::npos ? cut : cut - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    if (cut == std::string_view::npos) return true;
+    start = cut + 1;
+  }
+}
+

@@ -23,5 +23,16 @@ bool isSafeItemFileName(std::string_view name);
 bool isSafeEntryName(std::string_view name);
 
 // A saver name: 1..64 chars usable both as a folder name and as the last
-// component of a registry key path.
+// component of a registry key path, and not of the form of a short (8.3)
+// name, which could be another saver's ("SAMPLE~1" for "Sample Saver").
 bool isValidSaverName(std::string_view name);
+// "NAME~N" or "NAME~N.EXT" (N decimal digits), one dot at most.
+bool looksLikeShortName(std::string_view name);
+
+// Paths are compared as Windows compares names of the ASCII letters: in
+// either case.
+bool samePath(std::string_view a, std::string_view b);
+// path is below folder (folder given with or without its trailing
+// backslash), with no "." or ".." component, empty component, stream name
+// or forward slash on the way.
+bool isPlainPathBelow(std::string_view path, std::string_view folder);

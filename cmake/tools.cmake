@@ -50,7 +50,10 @@ if(SAMPLE_SAVER_SOURCES)
     target_compile_options(sample_saver_rules PRIVATE ${SIZE_FLAGS})
     add_executable(sample_saver WIN32 ${SAMPLE_SAVER_WIN32_SOURCES} tools/sample-saver/sample_saver.rc)
     target_compile_options(sample_saver PRIVATE ${SIZE_FLAGS})
-    target_link_libraries(sample_saver PRIVATE sample_saver_rules shell32 advapi32 gdi32 user32 kernel32)
+    # The installer's own journal and deletion walk, shared with "/u".
+    # (installer_core and portable refer to each other: named twice.)
+    target_link_libraries(sample_saver PRIVATE sample_saver_rules installer_core portable installer_core shell32 advapi32
+                          gdi32 user32 kernel32)
     # No time stamp in the image: the sample is the same bytes on every build.
     target_link_options(sample_saver PRIVATE -static -s -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat
                         -Wl,--no-insert-timestamp)

@@ -28,12 +28,6 @@ std::string folderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// The saver folder and the work folder are removed as whole trees.
-bool insideOwnFolders(const std::string& path) {
-  const ProcessState& s = processState();
-  return path.rfind(s.paths.saverFolder, 0) == 0 || path.rfind(s.folders.workFolder, 0) == 0;
-}
-
 }  // namespace
 
 ErrorCode SaverFiles::extractInstallItems(const std::string& packagePath, bool hasReadMe) {
@@ -45,9 +39,7 @@ ErrorCode SaverFiles::extractInstallItems(const std::string& packagePath, bool h
   // The data file lands in the work folder and its table and member headers
   // are checked as a whole before any of the saver's files is written: a
   // damaged one then leaves nothing behind.
-  std::vector<std::string> created;
-  ErrorCode result = extractItem(*package, kDataFileItem, false, ui_, &created);
-  noteCreated(created);
+  ErrorCode result = extractItem(*package, kDataFileItem, false, ui_);
   if (result == errOk) result = checkDataFile();
   for (int index = hasReadMe ? 5 : 6; index <= 10 && result == errOk && !ui_.cancelRequested(); ++index) {
     if (index == kDataFileItem) {  // already written: only its progress step
@@ -55,16 +47,9 @@ ErrorCode SaverFiles::extractInstallItems(const std::string& packagePath, bool h
       ui_.stepProgress();
       continue;
     }
-    created.clear();
-    result = extractItem(*package, index, true, ui_, &created);
-    noteCreated(created);
+    result = extractItem(*package, index, true, ui_);
   }
   return result;
-}
-
-void SaverFiles::noteCreated(std::vector<std::string>& created) {
-  for (std::string& path : created)
-    if (!insideOwnFolders(path)) createdElsewhere_.push_back(std::move(path));
 }
 
 ErrorCode SaverFiles::checkDataFile() {
@@ -178,8 +163,13 @@ ErrorCode SaverFiles::expandMember(const std::string& targetFolder, int index) {
   std::string path = targetFolder + entry.entryName;
   std::string folder = folderOf(path);
   if (!folder.empty() && !folderExists(folder)) createFolderPath(folder);
+  // A junction put into the saver folder would take this member elsewhere.
+  if (linkOnTheWay(path)) {
+    ui_.reportInstallError(errLinkedSaverFolder, path);
+    return errLinkedSaverFolder;
+  }
   result = writeMember(path, member);
-  if (result != errOk && result != errFileMissing) winDeleteFile(path);
+  if (result != errOk && result != errFileMissing && !linkOnTheWay(path)) winDeleteFile(path);
   return result;
 }
 

@@ -34,11 +34,6 @@ public:
   ErrorCode writeSaverDataFile();
 
   const SaverDataRecord& saverRecord() const { return record_; }
-  // Files extractInstallItems created outside the saver and work folders
-  // (items of itemType 2 and 3) that did not exist before: the clean-up of a
-  // failed install removes these and nothing else there.  A file that was
-  // skipped as busy, or that existed and was replaced, is not listed.
-  const std::vector<std::string>& createdElsewhere() const { return createdElsewhere_; }
   bool dataFileOpen() const { return dataFile_.isOpen(); }
   // Closes the data file without a message (after a step failed abruptly).
   void releaseDataFile() { dataFile_.close(); }
@@ -46,7 +41,6 @@ public:
 private:
   ErrorCode checkTable(std::uint64_t dataFileSize);
   ErrorCode checkDataFile();
-  void noteCreated(std::vector<std::string>& created);
   ErrorCode writeMember(const std::string& path, const MemberHeader& member);
 
   InstallUi& ui_;
@@ -54,5 +48,4 @@ private:
   // Entries 1..fileCount; index 0 is never used.
   std::vector<DataFileEntry> entries_ = std::vector<DataFileEntry>(kMaxFileCount + 1);
   FileStream dataFile_;
-  std::vector<std::string> createdElsewhere_;
 };

@@ -137,8 +137,12 @@ ErrorCode writeItem(FileStream& package, const PackageItem& item, const std::str
   }
   FileStream out;
   // The data file is deleted with the work folder when the run ends.  (Not
-  // every work file: a copy of one to the saver folder would keep the mark.)
-  if (ErrorCode e = out.create(path, path == processState().paths.dataFilePath)) return e;
+  // every work file is marked: a copy of one to the saver folder would keep
+  // the mark.)  Only what lands outside the work folder is flushed.
+  FileKind kind = path == processState().paths.dataFilePath ? FileKind::Temporary
+                  : inWorkFolder(path)                      ? FileKind::Scratch
+                                                            : FileKind::Installed;
+  if (ErrorCode e = out.create(path, kind)) return e;
   std::uint64_t copied = 0;
   ErrorCode result = copyBlocks(package, out, static_cast<std::uint64_t>(stored), copied);
   if (ErrorCode closed = out.close(); result == errOk) result = closed;
@@ -219,8 +223,7 @@ void initSaverPaths() {
   s.paths.dataFilePath = s.folders.workFolder + s.header.items[8].fileName;
 }
 
-ErrorCode extractItem(FileStream& package, int index, bool showProgress, InstallUi& ui,
-                      std::vector<std::string>* created) {
+ErrorCode extractItem(FileStream& package, int index, bool showProgress, InstallUi& ui) {
   if (showProgress) ui.showStatus(loadText(IDS_STATUS_WRITING_FILES));
   if (index < 0 || index >= kPackageItemCount) return errItemAbsent;
   const PackageItem& item = processState().header.items[static_cast<std::size_t>(index)];
@@ -238,9 +241,10 @@ ErrorCode extractItem(FileStream& package, int index, bool showProgress, Install
   bool libraryItem = endsWithDll(dest.path);
   bool workFile = inWorkFolder(dest.path);
   if (workFile) workFiles().erase(dest.path);  // our own hold must not keep it
-  bool existed = fileExists(dest.path);
   // Outside the saver and work folders, what the item replaces is set aside
-  // for a rollback; one that cannot be moved is busy and stays.
+  // and the new file recorded in the install journal, which undoes both; one
+  // that cannot be moved is busy and stays.  (The saver folder is recorded
+  // as a whole, the work folder goes when the run ends.)
   bool elsewhere = !workFile && dest.path.rfind(processState().paths.saverFolder, 0) != 0;
   if (elsewhere && installJournal().prepareFile(dest.path) == errFileBusy) return errOk;
   ErrorCode result = libraryItem ? deleteFileWithRetries(dest.path, kLibraryDeleteAttempts)
@@ -256,13 +260,9 @@ ErrorCode extractItem(FileStream& package, int index, bool showProgress, Install
     if (!libraryItem) ui.reportInstallError(result, dest.path);
     return result;
   }
-  if (created && !existed) created->push_back(dest.path);
-  if (!dest.sysnativePath.empty() && installJournal().prepareFile(dest.sysnativePath) == errOk) {
-    bool nativeExisted = fileExists(dest.sysnativePath);
-    // The outcome is ignored; only a copy that created the file is noted.
-    if (copyFile(dest.path, dest.sysnativePath, false) && created && !nativeExisted)
-      created->push_back(dest.sysnativePath);
-  }
+  // The native system folder's copy: its outcome is ignored.
+  if (!dest.sysnativePath.empty() && installJournal().prepareFile(dest.sysnativePath) == errOk)
+    copyFile(dest.path, dest.sysnativePath, false);
   if (workFile) {
     FileStream hold;
     if (hold.openRead(dest.path) == errOk) workFiles()[dest.path] = std::move(hold);

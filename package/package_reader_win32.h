@@ -46,10 +46,9 @@ ErrorCode readInstallerHeader(InstallUi& ui);
 void initSaverPaths();
 
 // Writes item `index` of the header to its destination (see itemDestination).
-// With `created`, the paths this call wrote that did not exist before are
-// appended to it (a skipped busy file, or one it replaced, is not).
-ErrorCode extractItem(FileStream& package, int index, bool showProgress, InstallUi& ui,
-                      std::vector<std::string>* created = nullptr);
+// Outside the saver and work folders the destination goes through the
+// install journal first (set aside when there is one, then recorded).
+ErrorCode extractItem(FileStream& package, int index, bool showProgress, InstallUi& ui);
 // Opens the package and extracts item `index` without progress; an
 // input/output error opening it is reported with reportName.
 ErrorCode extractItemFromPackage(int index, const std::string& reportName, InstallUi& ui);

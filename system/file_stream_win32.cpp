@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/process_state.h"
 #include "system/win_text_win32.h"
 
 ErrorCode lastErrorCode() {
@@ -10,18 +11,25 @@ ErrorCode lastErrorCode() {
 }
 
 ErrorCode FileStream::openRead(const std::string& path) {
+  path_ = path;
   file_.reset(winCreateFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN));
   return file_ ? errOk : lastErrorCode();
 }
 
-ErrorCode FileStream::create(const std::string& path, bool temporary) {
+ErrorCode FileStream::create(const std::string& path, FileKind kind) {
+  file_.reset();
+  path_ = path;
+  if (linkOnTheWay(path)) return errLinkedSaverFolder;
   file_.reset(winCreateFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS,
-                            temporary ? FILE_ATTRIBUTE_TEMPORARY : FILE_ATTRIBUTE_NORMAL));
+                            kind == FileKind::Temporary ? FILE_ATTRIBUTE_TEMPORARY : FILE_ATTRIBUTE_NORMAL));
+  durable_ = kind == FileKind::Installed;
   return file_ ? errOk : lastErrorCode();
 }
 
 ErrorCode FileStream::createHeld(const std::string& path) {
+  durable_ = false;
+  path_ = path;
   file_.reset(
       winCreateFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY));
   return file_ ? errOk : lastErrorCode();
@@ -63,7 +71,25 @@ ErrorCode FileStream::readExact(void* buffer, std::size_t n) {
   return got == n ? errOk : errReadPastEnd;
 }
 
+bool FileStream::flush() {
+  FileOperation op;
+  op.kind = FileOperation::Kind::Flush;
+  op.path = path_;
+  return reportFileOperation(op) && FlushFileBuffers(file_.get()) != FALSE;
+}
+
 ErrorCode FileStream::write(const void* buffer, std::size_t n) {
+  if (fileOperationsObserved()) {
+    FileOperation op;
+    op.kind = FileOperation::Kind::Write;
+    op.path = path_;
+    LONG high = 0;
+    DWORD low = SetFilePointer(file_.get(), 0, &high, FILE_CURRENT);
+    op.offset = (std::uint64_t{static_cast<DWORD>(high)} << 32) | low;
+    op.data = buffer;
+    op.size = n;
+    if (!reportFileOperation(op)) return lastErrorCode();
+  }
   auto* p = static_cast<const char*>(buffer);
   while (n > 0) {
     DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30));
@@ -78,8 +104,28 @@ ErrorCode FileStream::write(const void* buffer, std::size_t n) {
 
 ErrorCode FileStream::close() {
   if (!file_) return errOk;
+  // Before the install is committed every file it wrote must be on the
+  // disk: after a power failure the journal then finds either version whole.
+  ErrorCode result = errOk;
+  if (durable_ && !flush()) result = lastErrorCode();
+  durable_ = false;
   BOOL ok = CloseHandle(file_.release());
-  return ok ? errOk : lastErrorCode();
+  if (result == errOk && !ok) result = lastErrorCode();
+  return result;
+}
+
+bool linkOnTheWay(const std::string& path) {
+  const std::string& saverFolder = processState().paths.saverFolder;
+  if (saverFolder.size() < 2 || path.size() <= saverFolder.size() ||
+      path.compare(0, saverFolder.size(), saverFolder) != 0)
+    return false;
+  auto isLink = [](const std::string& p) {
+    DWORD attributes = winGetFileAttributes(p);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  };
+  for (std::size_t cut = saverFolder.size() - 1; cut != std::string::npos; cut = path.find('\\', cut + 1))
+    if (isLink(path.substr(0, cut))) return true;
+  return isLink(path);
 }
 
 bool fileSizeOf(const std::string& path, std::uint64_t& size) {

@@ -83,6 +83,13 @@ TEST(NameRules, SaverNames) {
       {"..", false},
       {"AUX", false},
       {"Fish.", false},
+      // The short (8.3) name of another saver's folder or program.
+      {"SAMPLE~1", false},
+      {"sample~12.scr", false},
+      {"Fish~", true},
+      {"Fish~Tank", true},
+      {"~1x", true},
+      {"a.b~1.c", true},  // two dots: no short name has them
   };
   for (const NameCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "system/install_journal_win32.h"
 #include "tests/win/support/folder_fixture.h"
 #include "tests/win/support/installer_harness.h"
 
@@ -39,6 +40,7 @@ constexpr char kPendingValue[] = "PendingFileRenameOperations";
 constexpr int kNotInstalled = 3;
 constexpr int kDeclined = 4;
 constexpr int kNoWindow = 6;
+constexpr int kInstallRunning = 7;
 
 const Bytes& saverProgram() {
   static const Bytes bytes = winfs::readFile(winfs::hostPath(TEST_BINARY_DIR "/sample-saver.exe"));
@@ -362,6 +364,56 @@ TEST_F(SampleSaverTest, RefusesWhatTheInstallerDidNotMake) {
     EXPECT_EQ(runProgram(path, quiet).exitCode, kNotInstalled);
   }
   EXPECT_TRUE(winfs::isFolder(e2e::commonFolder()));
+}
+
+// The uninstall and the installer share one lock, the saver's install
+// journal.  During an upgrade (the installer stands still at its first
+// journal record) the uninstall removes nothing; after an upgrade that was
+// killed it first finishes that upgrade's undo, so that no later installer
+// brings back what it removed.
+TEST_F(SampleSaverTest, UninstallWaitsForNoInstallAndFinishesAKilledOne) {
+  install(kSaver);
+  DataFileBuilder data;
+  data.add("picture.jpg", winfs::readFile(winfs::hostPath(TEST_FIXTURES_DIR "/previews/preview.jpg")))
+      .add("version two.txt", Bytes{'2'});
+  PackageBuilder b;
+  b.mode(2).saverName(kSaver).item(6, std::string(kSaver) + ".scr", 2, saverProgram()).dataFile(data);
+  const std::string upgrade = rootDir() + "Upgrade.exe";
+  ASSERT_TRUE(winfs::writeFile(upgrade, e2e::buildInstaller(b)));
+  const std::string uninstall = program(kSaver) + " /u /q";
+
+  int duringInstall = -1;
+  e2e::RunOptions options;
+  options.args = {"/q"};
+  options.onEvent = [&](const e2e::TraceEvent& e) {
+    if (e.kind != "journal" || duringInstall != -1) return;
+    Started started;  // the installer holds its journal and waits here
+    duringInstall = startCommand(uninstall, started) ? waitForExit(started) : -2;
+  };
+  e2e::RunResult run = e2e::runInstaller(upgrade, options);
+  EXPECT_EQ(duringInstall, kInstallRunning);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(winfs::exists(folder(kSaver) + "version two.txt"));
+  expectInstalled(kSaver);
+
+  // Killed once the earlier installation was set aside and the new one
+  // begun: only a journal knows where the earlier one is.
+  e2e::InstallerSession* session = nullptr;
+  options.onEvent = [&](const e2e::TraceEvent& e) {
+    if (session && e.kind == "journal" && e.field(0).rfind("created", 0) == 0) session->kill();
+  };
+  {
+    e2e::InstallerSession killed(upgrade, options);
+    session = &killed;
+    killed.finish();
+  }
+  ASSERT_TRUE(winfs::exists(InstallJournal::pathFor(e2e::commonFolder(), kSaver)));
+  Started started;
+  ASSERT_TRUE(startCommand(uninstall, started));
+  EXPECT_EQ(waitForExit(started), 0);
+  expectRemoved(kSaver);
+  for (const std::string& name : winfs::listFolder(e2e::commonFolder()))
+    EXPECT_NE(name.rfind(kSaver, 0), 0u) << name;  // no journal, no backup
 }
 
 TEST_F(SampleSaverTest, EntryOfAnotherProductWithTheSameNameStays) {

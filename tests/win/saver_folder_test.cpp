@@ -4,12 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "base/install_ui.h"
 #include "base/process_state.h"
+#include "system/access_win32.h"
 #include "system/handles_win32.h"
 #include "system/install_journal_win32.h"
 #include "system/saver_folder_win32.h"
+#include "system/win_text_win32.h"
 #include "tests/win/support/folder_fixture.h"
+#include "tests/win/support/unix_link.h"
 
 namespace {
 
@@ -37,6 +42,7 @@ ErrorCode prepareAndCommit(const std::string& folder, const std::string& name, b
                            InstallUi& ui) {
   ErrorCode result = prepareSaverFolder(folder, name, ask, question, ui);
   installJournal().commit();
+  releaseCommonFolder();  // as the end of the installer's process does
   return result;
 }
 
@@ -139,6 +145,127 @@ TEST_F(SaverFolder, TheSystemsOwnFolderOfThatNameIsNeverTouched) {
     EXPECT_EQ(winfs::readText(windows_ + "Fonts\\arial.ttf"), "font");
     winfs::setReadOnly(windows_ + "Fonts\\arial.ttf", false);
   }
+}
+
+namespace {
+
+// Answers for the system (Wine keeps no owners or lists): whatever lies in
+// one of these folders was made by an ordinary user, and users may change
+// it, until it is given the shared list.
+std::vector<std::string> userFolders;
+std::vector<std::string> madeSafe;
+
+bool startsWithNoCase(const std::string& path, const std::string& prefix) {
+  if (path.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(path[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  return true;
+}
+
+SecurityVerdict asWindowsWouldAnswer(HANDLE object) {
+  std::string path = winFinalPath(object);
+  for (const std::string& safe : madeSafe)
+    if (startsWithNoCase(path, safe) && path.size() == safe.size()) return {};
+  for (const std::string& folder : userFolders)
+    if (startsWithNoCase(path, folder)) return SecurityVerdict{false, true};
+  return {};
+}
+
+bool recordMadeSafe(HANDLE object) {
+  madeSafe.push_back(winFinalPath(object));
+  return true;
+}
+
+std::string finalPathOf(const std::string& path) {
+  UniqueFile h(winOpenNoFollow(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+  return winFinalPath(h.get());
+}
+
+class SecurityAnswers {
+public:
+  SecurityAnswers() : previous_(setSecurityFunctions({asWindowsWouldAnswer, recordMadeSafe})) {
+    userFolders.clear();
+    madeSafe.clear();
+  }
+  ~SecurityAnswers() { setSecurityFunctions(previous_); }
+
+private:
+  SecurityFunctions previous_;
+};
+
+std::vector<std::string> createdWith;
+void recordCreated(const std::string& path, PSECURITY_DESCRIPTOR descriptor) {
+  createdWith.push_back(path + " " + descriptorAccessList(descriptor));
+}
+
+}  // namespace
+
+// Users may create files in some of the system's folders ("Temp", "Tasks"):
+// a "saver.dat" one of them planted in a folder of the saver's name does
+// not make that folder an earlier installation.
+TEST_F(SaverFolder, AMarkerAUserPlantedInTheWindowsFolderIsNotBelieved) {
+  SecurityAnswers windows;
+  ASSERT_TRUE(winfs::writeFile(windows_ + "Tasks\\saver.dat", "planted"));
+  ASSERT_TRUE(winfs::writeFile(windows_ + "Tasks\\job.xml", "the system's"));
+  userFolders.push_back(finalPathOf(windows_ + "Tasks"));
+  for (bool ask : {true, false}) {
+    AnsweringUi ui(kButtonOk);
+    EXPECT_EQ(prepareAndCommit(commonDir(), "Tasks", ask, kQuestion, ui), errOk);
+    EXPECT_TRUE(ui.asked.empty());
+    EXPECT_EQ(winfs::readText(windows_ + "Tasks\\job.xml"), "the system's");
+  }
+  // Made by an administrator: an earlier installation after all.
+  userFolders.clear();
+  AnsweringUi ui(kButtonOk);
+  EXPECT_EQ(prepareAndCommit(commonDir(), "Tasks", true, kQuestion, ui), errOk);
+  EXPECT_EQ(ui.asked.size(), 1u);
+  EXPECT_FALSE(winfs::exists(windows_ + "Tasks"));
+}
+
+// The common folder and a saver folder that users could change (made by an
+// earlier installer under the inherited list, or by a user) are given the
+// administrators' list and owner before anything in them is relied on; the
+// folders the install makes get it from the start.
+TEST_F(SaverFolder, FoldersUsersCouldChangeAreMadeSafeAndNewOnesAreBornSafe) {
+  SecurityAnswers windows;
+  plantInCommon();
+  userFolders.push_back(finalPathOf(commonDir()));
+  createdWith.clear();
+  FolderCreatedObserver previous = setFolderCreatedObserver(recordCreated);
+  AnsweringUi ui(kButtonOk);
+  EXPECT_EQ(prepareAndCommit(commonDir(), "Aquarium", false, kQuestion, ui), errOk);
+  setFolderCreatedObserver(previous);
+  std::vector<std::string> expected = {finalPathOf(commonDir()), finalPathOf(commonDir() + "Aquarium")};
+  // The old saver folder was made safe before it was set aside (it is gone
+  // now), the common folder stays safe.
+  ASSERT_EQ(madeSafe.size(), 2u);
+  EXPECT_EQ(madeSafe[0], expected[0]);
+  EXPECT_EQ(createdWith, std::vector<std::string>{commonDir() + "Aquarium " + kSharedFolderSddl});
+}
+
+// A junction (here a Unix link, as Wine shows one) in place of the common
+// folder or the saver's folder is refused before anything changes, and
+// nothing is written where it points.
+TEST_F(SaverFolder, ALinkedCommonOrSaverFolderIsRefused) {
+  const std::string elsewhere = rootDir() + "elsewhere\\";
+  ASSERT_TRUE(winfs::writeFile(elsewhere + "Aquarium\\document.txt", "precious"));
+  const std::string untouched = winfs::fingerprint(elsewhere);
+  {
+    winfs::UnixLink common(rootDir() + "linked common", elsewhere);
+    ASSERT_TRUE(common.made());
+    AnsweringUi ui(kButtonOk);
+    EXPECT_EQ(prepareAndCommit(rootDir() + "linked common\\", "Aquarium", false, kQuestion, ui),
+              errLinkedSaverFolder);
+  }
+  {
+    winfs::UnixLink saver(commonDir() + "Aquarium", elsewhere + "Aquarium");
+    ASSERT_TRUE(saver.made());
+    AnsweringUi ui(kButtonOk);
+    EXPECT_EQ(prepareAndCommit(commonDir(), "Aquarium", false, kQuestion, ui), errLinkedSaverFolder);
+    EXPECT_FALSE(winfs::exists(InstallJournal::pathFor(commonDir(), "Aquarium")));
+  }
+  EXPECT_EQ(winfs::fingerprint(elsewhere), untouched);
 }
 
 TEST_F(SaverFolder, AnEmptyNameNeverNamesTheFolderItself) {

@@ -4,6 +4,12 @@
 // program itself from the system folder (and from the native system folder
 // on 64-bit Windows).
 //
+// The installer and this uninstall share one lock, the saver's install
+// journal: while an install runs, the uninstall refuses; an install that
+// was interrupted is finished first (otherwise the next installer would
+// bring back what this removes).  The folder is removed with the
+// installer's own walk, which never acts through a link.
+//
 // Order matters for a second try: the folder goes first, and if any of it
 // cannot be removed (a file in use) the run stops there, so the entry and
 // the program stay and the user can run the uninstall again.  The program
@@ -18,6 +24,9 @@
 #include <vector>
 
 #include "system/handles_win32.h"
+#include "system/install_journal_win32.h"
+#include "system/tree_removal_win32.h"
+#include "system/win_text_win32.h"
 #include "tools/sample-saver/saver_rules.h"
 #include "tools/sample-saver/saver_win32.h"
 
@@ -63,35 +72,18 @@ DWORD deleteFileForced(const std::wstring& path) {
 }
 
 // Deletes folder (ending with '\') and everything in it, going on past what
-// cannot be deleted.  A linked folder (junction or symbolic link) inside is
-// removed as a link: what it points to lies outside the saver's folder.
+// cannot be deleted.
 void deleteTree(const std::wstring& folder, Failure& first) {
-  WIN32_FIND_DATAW found;
-  UniqueFind find(FindFirstFileW((folder + L"*").c_str(), &found));
-  if (find) {
-    do {
-      std::wstring entry = found.cFileName;
-      if (entry == L"." || entry == L"..") continue;
-      std::wstring path = folder + entry;
-      DWORD code = 0;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-          code = RemoveDirectoryW(path.c_str()) ? 0 : GetLastError();
-        } else {
-          deleteTree(path + L"\\", first);
-          continue;
-        }
-      } else {
-        code = deleteFileForced(path);
-      }
-      if (code && !first) first = Failure{path, code};
-    } while (FindNextFileW(find.get(), &found));
-  }
-  std::wstring self = withoutTrailingSlash(folder);
-  DWORD attributes = GetFileAttributesW(self.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-    SetFileAttributesW(self.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  if (!RemoveDirectoryW(self.c_str()) && !first) first = Failure{self, GetLastError()};
+  RemovalFailure failure;
+  if (removeTree(fromWideText(folder.data(), folder.size()), &failure)) return;
+  first = Failure{toWideText(failure.path), failure.code};
+}
+
+std::string utf8(const std::wstring& text) { return fromWideText(text.data(), text.size()); }
+
+std::string withBackslash(std::string folder) {
+  if (!folder.empty() && folder.back() != '\\') folder += '\\';
+  return folder;
 }
 
 enum class FolderCheck { Absent, Saver, NotASaverFolder };
@@ -204,6 +196,20 @@ void tell(bool quiet, const std::wstring& title, const std::wstring& text, UINT 
   if (!quiet) MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_OK | icon);
 }
 
+// Finishes an install of this saver that was interrupted, then takes the
+// saver's install journal as the lock no installer can begin against.
+ErrorCode lockAgainstInstalls(const SaverContext& context, InstallJournal& lock) {
+  const std::string name = utf8(context.name);
+  const std::string common = withBackslash(utf8(context.commonAppData)) + "Brindlefax\\";
+  const std::string windows = withBackslash(winSystemWindowsDirectory());
+  std::vector<std::string> programFolders = {windows, withBackslash(winSystemDirectory()), common};
+  if (isWow64()) programFolders.push_back(windows + "Sysnative\\");
+  const std::string journal = InstallJournal::pathFor(common, name);
+  if (ErrorCode e = recoverInterruptedInstall(journal, saverJournalScope(name, common, windows, programFolders), nullptr))
+    return e;
+  return lock.lock(journal);
+}
+
 }  // namespace
 
 int runUninstall(const SaverContext& context, bool quiet) {
@@ -216,14 +222,15 @@ int runUninstall(const SaverContext& context, bool quiet) {
     return errSaverNotInstalled;
   }
   const std::wstring display = displayNameOf(context.name);
-  FolderCheck folder = checkFolder(context.folder);
-  if (folder == FolderCheck::NotASaverFolder) {
+  auto notTheSaversFolder = [&] {
     tell(quiet, title,
          L"\"" + context.folder + L"\" does not look like the folder of " + display +
              L" (it holds no saver.dat), so nothing was removed.",
          MB_ICONERROR);
     return errSaverNotInstalled;
-  }
+  };
+  FolderCheck folder = checkFolder(context.folder);
+  if (folder == FolderCheck::NotASaverFolder) return notTheSaversFolder();
   if (!quiet && MessageBoxW(nullptr,
                             (L"Remove " + display + L" and all of its files from this computer?").c_str(),
                             title.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
@@ -236,6 +243,19 @@ int runUninstall(const SaverContext& context, bool quiet) {
            MB_ICONWARNING);
     return code;
   }
+
+  InstallJournal lock;
+  if (lockAgainstInstalls(context, lock) != errOk) {
+    tell(quiet, title,
+         display + L" is being installed, or an installation of it that was interrupted cannot be finished yet "
+                   L"(a file is in use). Run the uninstall again when the installation has ended.",
+         MB_ICONWARNING);
+    return errSaverBusy;
+  }
+  ScopeExit unlock([&lock] { lock.release(); });
+  // What the finished installation left is what goes.
+  folder = checkFolder(context.folder);
+  if (folder == FolderCheck::NotASaverFolder) return notTheSaversFolder();
 
   if (folder == FolderCheck::Saver) {
     Failure failure;

@@ -13,6 +13,7 @@ constexpr int errSaverNotInstalled = 3;  // not an installed saver: nothing to r
 constexpr int errSaverDeclined = 4;      // the user said No to the uninstall question
 constexpr int errSaverRemoveFailed = 5;  // something could not be removed (said in the message)
 constexpr int errSaverNoWindow = 6;      // "/p" named a window that does not exist
+constexpr int errSaverBusy = 7;          // an install of this saver runs, or an interrupted one cannot be finished yet
 
 struct SaverContext {
   std::wstring programPath;  // this program's own file

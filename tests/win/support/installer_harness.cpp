@@ -11,6 +11,7 @@
 #include "system/handles_win32.h"
 #include "tests/fixtures/flash_standin/flash_standin_settings.h"
 #include "tests/win/support/folder_fixture.h"
+#include "tests/win/support/unix_link.h"
 #include "tools/implode/implode.h"
 
 namespace e2e {
@@ -143,12 +144,17 @@ HWND formControl(HWND form, int id) {
 InstallerSession::InstallerSession(const std::string& path, const RunOptions& options)
     : path_(path), launcherLog_(path + ".launcher.log"), options_(options) {
   DeleteFileA(launcherLog_.c_str());
-  trace_ = std::make_unique<TraceListener>([this](const TraceEvent& e) { onEvent(e); });
+  TraceAnswer answer = [this](const TraceEvent& e) {
+    return e.kind == "file" && options_.fileAnswer ? options_.fileAnswer(e) : 'k';
+  };
+  trace_ = std::make_unique<TraceListener>([this](const TraceEvent& e) { onEvent(e); }, answer);
   if (!trace_->listening()) return;
   std::vector<std::string> args = options.args;
   // The channel reaches the installer through the environment (the
   // launcher passes its own on); only this start sees it.
   SetEnvironmentVariableA(kTraceChannelVariable, trace_->channelName().c_str());
+  const bool files = options.traceFiles || static_cast<bool>(options.fileAnswer);
+  SetEnvironmentVariableA("SAVER_INSTALLER_TRACE_FILES", files ? "1" : nullptr);
   if (options.viaLauncher) {
     args.insert(args.begin(), {launcherLog_, path});
     started_ = runner_.start(fixturePath("launcher_double.exe"), args);
@@ -156,6 +162,7 @@ InstallerSession::InstallerSession(const std::string& path, const RunOptions& op
     started_ = runner_.start(path, args);
   }
   SetEnvironmentVariableA(kTraceChannelVariable, nullptr);
+  SetEnvironmentVariableA("SAVER_INSTALLER_TRACE_FILES", nullptr);
 }
 
 InstallerSession::~InstallerSession() {
@@ -248,6 +255,9 @@ std::string uninstallValue(const std::string& saverName, const std::string& valu
 
 void removeSaver(const std::string& saverName, const std::string& programName) {
   winfs::removeTree(commonFolder() + saverName + "\\");
+  // Its journal, and one a test planted or the installer set aside.
+  for (const std::string& name : winfs::listFolder(commonFolder()))
+    if (name.rfind(saverName + ".", 0) == 0) winfs::removeTree(commonFolder() + name);
   winfs::setReadOnly(systemFolder() + programName, false);
   DeleteFileA((systemFolder() + programName).c_str());
   std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + saverName;
@@ -267,26 +277,17 @@ bool screenshot(const std::string& name) {
   std::string shot = TEST_BINARY_DIR "/screenshots/" + name;
   std::string file = winfs::hostPath(shot);
   DeleteFileA(file.c_str());
-  std::string command = "/usr/bin/import -window root " + shot;
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-  CloseHandle(pi.hProcess);  // Wine's handle of a Unix process does not wait for it
-  CloseHandle(pi.hThread);
-  std::int64_t lastSize = -1;
-  DWORD start = GetTickCount();
-  while (GetTickCount() - start < 15000) {
-    Sleep(200);
-    std::int64_t size = winfs::fileSize(file);
-    if (size > 0 && size == lastSize) return true;
-    lastSize = size;
-  }
-  return false;
+  // Written under another name and renamed when complete: its appearing is
+  // the end of the work.
+  return winfs::runUnixProgram("/bin/sh -c \"/usr/bin/import -window root '" + shot + ".part' && mv '" + shot +
+                                   ".part' '" + shot + "'\"",
+                               [&file] { return winfs::fileSize(file) > 0; });
 }
 
 FlashStandIn::FlashStandIn(const std::string& version) {
-  setString(HKEY_CLASSES_ROOT, kInprocKey, nullptr, fixturePath("flash_standin.dll"));
+  // In the system folder, the only place the installer takes it from.
+  setString(HKEY_CLASSES_ROOT, kInprocKey, nullptr,
+            winfs::systemCopyOf(fixturePath("flash_standin.dll"), "Macromed\\Flash\\flash_standin.ocx"));
   setString(HKEY_CLASSES_ROOT, kInprocKey, "ThreadingModel", "Apartment");
   setString(HKEY_CURRENT_USER, STANDIN_SETTINGS_KEY, "Version", version);
   setString(HKEY_CURRENT_USER, STANDIN_SETTINGS_KEY, "Journal", winfs::tempFolder() + "e2e_flash_journal.txt");

@@ -58,6 +58,11 @@ struct RunOptions {
   // Sees every traced event while the installer waits (see trace_listener.h
   // for what it may do); called before a dialog is answered.
   TraceHandler onEvent;
+  // Every file operation as a "file" event too (kind, path, other path,
+  // offset, bytes written), each answered by fileAnswer when given: 'k' lets
+  // it go on, another byte fails it with that system error code.
+  bool traceFiles = false;
+  TraceAnswer fileAnswer;
 };
 
 // An installer started in the background; dialogs are answered by the rule

@@ -22,8 +22,9 @@ ui::DialogRecord TraceEvent::dialog() const {
   return r;
 }
 
-TraceListener::TraceListener(TraceHandler handler)
+TraceListener::TraceListener(TraceHandler handler, TraceAnswer answer)
     : handler_(std::move(handler)),
+      answer_(std::move(answer)),
       stopEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       ioEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       changed_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
@@ -110,12 +111,12 @@ bool TraceListener::readMessage(std::string& message) {
   }
 }
 
-bool TraceListener::acknowledge() {
+bool TraceListener::acknowledge(char answer) {
   OVERLAPPED ov = {};
   ov.hEvent = ioEvent_.get();
   ResetEvent(ioEvent_.get());
   DWORD written = 0;
-  return completeIo(ov, WriteFile(pipe_.get(), "k", 1, nullptr, &ov)) &&
+  return completeIo(ov, WriteFile(pipe_.get(), &answer, 1, nullptr, &ov)) &&
          GetOverlappedResult(pipe_.get(), &ov, &written, FALSE) && written == 1;
 }
 
@@ -143,7 +144,7 @@ void TraceListener::run() {
         events_.push_back(event);
       }
       SetEvent(changed_.get());
-      if (!acknowledge()) break;
+      if (!acknowledge(answer_ ? answer_(event) : 'k')) break;
     }
     if (WaitForSingleObject(stopEvent_.get(), 0) == WAIT_OBJECT_0) return;
     DisconnectNamedPipe(pipe_.get());  // the installer ended: ready for another

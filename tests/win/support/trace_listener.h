@@ -39,10 +39,13 @@ struct TraceEvent {
 };
 
 using TraceHandler = std::function<void(const TraceEvent&)>;
+// The acknowledgement of an event: 'k' goes on; for a "file" event another
+// byte fails that operation with it as the system's error code.
+using TraceAnswer = std::function<char(const TraceEvent&)>;
 
 class TraceListener {
 public:
-  explicit TraceListener(TraceHandler handler = {});
+  explicit TraceListener(TraceHandler handler = {}, TraceAnswer answer = {});
   ~TraceListener();
   TraceListener(const TraceListener&) = delete;
   TraceListener& operator=(const TraceListener&) = delete;
@@ -62,11 +65,12 @@ public:
 private:
   void run();
   bool readMessage(std::string& message);
-  bool acknowledge();
+  bool acknowledge(char answer);
   bool completeIo(OVERLAPPED& ov, BOOL started);
 
   std::string name_;
   TraceHandler handler_;
+  TraceAnswer answer_;
   UniqueKernelHandle pipe_, stopEvent_, ioEvent_, changed_;
   mutable ui::CriticalSection lock_;
   std::vector<TraceEvent> events_;
