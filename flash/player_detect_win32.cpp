@@ -12,7 +12,9 @@
 #include "flash/com_win32.h"
 #include "flash/flash_version.h"
 #include "system/folders_win32.h"
+#include "base/names.h"
 #include "system/handles_win32.h"
+#include "system/system_library_win32.h"
 #include "system/win_text_win32.h"
 
 FlashTimings& flashTimings() {
@@ -37,15 +39,81 @@ bool readVersionVariable(IDispatch* control, std::string& text) {
 
 }  // namespace
 
+namespace {
+
+// The registered text with %SystemRoot% and %windir% replaced; empty when
+// it uses any other variable (the environment is the user's).
+std::string expandSystemRoot(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] != '%') {
+      out += text[i++];
+      continue;
+    }
+    std::size_t end = text.find('%', i + 1);
+    if (end == std::string::npos) return std::string();
+    std::string name = text.substr(i + 1, end - i - 1);
+    if (!samePath(name, "SystemRoot") && !samePath(name, "windir")) return std::string();
+    std::string windows = winSystemWindowsDirectory();
+    if (windows.empty()) return std::string();
+    out += windows;
+    i = end + 1;
+  }
+  return out;
+}
+
+std::string wow64SystemFolder() {
+  auto fn = procAddress<decltype(&::GetSystemWow64DirectoryW)>(GetModuleHandleA("kernel32.dll"),
+                                                                "GetSystemWow64DirectoryW");
+  wchar_t buffer[MAX_PATH + 1] = {};
+  UINT n = fn && wideCallsAvailable() ? fn(buffer, MAX_PATH + 1) : 0;
+  return n > 0 && n <= MAX_PATH ? fromWideText(buffer, n) : std::string();
+}
+
+}  // namespace
+
 ErrorCode getFlashOCXFilePath(std::string& path) {
   path.clear();
   // Read access is all this needs; asking for more fails for users without
-  // write access to HKEY_CLASSES_ROOT and would hide an installed control.
+  // write access to the machine's classes and would hide an installed control.
   UniqueRegKey key;
-  if (winRegOpenKey(HKEY_CLASSES_ROOT, kFlashInprocServerKey, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+  std::string registered;
+  if (winRegOpenKey(HKEY_LOCAL_MACHINE, kFlashInprocServerKey, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS ||
+      winRegQueryString(key.get(), nullptr, registered) != ERROR_SUCCESS)
     return errFlashPlayerMissing;
-  if (winRegQueryString(key.get(), nullptr, path) != ERROR_SUCCESS) return errFlashPlayerMissing;
-  return path.empty() ? errFlashPlayerMissing : errOk;
+  std::string file = expandSystemRoot(registered);
+  for (const std::string& folder : {winSystemDirectory(), wow64SystemFolder()}) {
+    if (folder.empty() || !isPlainPathBelow(file, folder)) continue;
+    DWORD attributes = winGetFileAttributes(file);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+      return errFlashPlayerMissing;
+    path = file;
+    return errOk;
+  }
+  return errFlashPlayerMissing;
+}
+
+HRESULT createFlashControl(REFIID iid, void** object) {
+  *object = nullptr;
+  std::string path;
+  if (getFlashOCXFilePath(path) != errOk) return REGDB_E_CLASSNOTREG;
+  // Loaded once per file and never freed: the controls made from it live
+  // until the run ends.
+  static std::vector<std::pair<std::string, HMODULE>> loaded;
+  HMODULE module = nullptr;
+  for (const auto& [file, handle] : loaded)
+    if (file == path) module = handle;
+  if (!module) {
+    module = winLoadLibraryEx(path, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!module) return HRESULT_FROM_WIN32(GetLastError());
+    loaded.emplace_back(path, module);
+  }
+  auto getClassObject = procAddress<decltype(&::DllGetClassObject)>(module, "DllGetClassObject");
+  if (!getClassObject) return CO_E_ERRORINDLL;
+  ComPtr<IClassFactory> factory;
+  HRESULT hr = getClassObject(CLSID_ShockwaveFlashControl, IID_IClassFactory, factory.putVoid());
+  if (FAILED(hr)) return hr;
+  return factory->CreateInstance(nullptr, iid, object);
 }
 
 void getFlashPlayerVersionInfoFromFileProperties(bool& installed, std::int32_t& major,
@@ -80,8 +148,7 @@ ErrorCode getFlashPlayerVersionFromControl(int attempts, bool& installed, std::i
   ComPtr<IDispatch> probe;
   for (int i = 0; i < attempts && !probe; ++i) {
     Sleep(flashTimings().probeWaitMs);
-    if (FAILED(CoCreateInstance(CLSID_ShockwaveFlashControl, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IDispatch, probe.putVoid()))) {
+    if (FAILED(createFlashControl(IID_IDispatch, probe.putVoid()))) {
       probe.reset();
       continue;  // not registered (yet): the next attempt follows the next wait
     }

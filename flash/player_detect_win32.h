@@ -10,6 +10,8 @@
 // GUI thread only: the waits before each probe block it.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
@@ -28,9 +30,12 @@ struct FlashTimings {
 };
 FlashTimings& flashTimings();
 
-// The registry key whose default value is the control's file.
+// The registry key, under HKEY_LOCAL_MACHINE, whose default value is the
+// control's file.  Only the machine's registration counts: an ordinary
+// user may register any class for themselves (HKEY_CURRENT_USER), and an
+// elevated program can be handed that one.
 constexpr const char* kFlashInprocServerKey =
-    "CLSID\\{D27CDB6E-AE6D-11cf-96B8-444553540000}\\InprocServer32";
+    "Software\\Classes\\CLSID\\{D27CDB6E-AE6D-11cf-96B8-444553540000}\\InprocServer32";
 
 // installed := false, major := revision := 0; then the file's version; when
 // that gives no major version, the control itself (attempts probes).
@@ -43,9 +48,18 @@ void getFlashPlayerVersion(int attempts, bool& installed, std::int32_t& major,
 void getFlashPlayerVersionInfoFromFileProperties(bool& installed, std::int32_t& major,
                                                  std::int32_t& revision);
 
-// The control's file as registered: 0, or errFlashPlayerMissing when the
-// key or its default value is missing or empty.
+// The control's file as the machine registered it: 0, or
+// errFlashPlayerMissing when the key or its default value is missing or
+// empty, or when the file does not lie in the system folder (or, on 64-bit
+// Windows, the 32-bit one): a file only administrators can change.  Of the
+// variables a registration may use, only %SystemRoot% and %windir% are
+// understood, as the system's own Windows folder.
 ErrorCode getFlashOCXFilePath(std::string& path);
+
+// Creates the Shockwave Flash control from the file getFlashOCXFilePath
+// names, loaded once by its full path and kept for the run, through its
+// class factory.  CoCreateInstance would take a registration of the user's.
+HRESULT createFlashControl(REFIID iid, void** object);
 
 // The version a control reports.  A cached version is returned at once.
 // Otherwise up to `attempts` times: wait, create a probe; stop at the first

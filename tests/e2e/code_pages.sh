@@ -51,7 +51,10 @@ restart_wine() { /usr/lib/wine/wineserver -k 2>/dev/null; /usr/lib/wine/wineserv
 $wine wineboot -i >/dev/null 2>&1 </dev/null
 drive=$WINEPREFIX/drive_c
 $wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
-$wine reg add 'HKCR\CLSID\{D27CDB6E-AE6D-11cf-96B8-444553540000}\InprocServer32' /ve /d "Z:$fixtures/flash_standin.dll" /f >/dev/null
+# The installer takes the control only from the system folder.
+mkdir -p "$drive/windows/system32/Macromed/Flash"
+cp "$fixtures/flash_standin.dll" "$drive/windows/system32/Macromed/Flash/flash_standin.ocx"
+$wine reg add 'HKCR\CLSID\{D27CDB6E-AE6D-11cf-96B8-444553540000}\InprocServer32' /ve /d 'C:\windows\system32\Macromed\Flash\flash_standin.ocx' /f >/dev/null
 $wine reg add 'HKCR\CLSID\{D27CDB6E-AE6D-11cf-96B8-444553540000}\InprocServer32' /v ThreadingModel /d Apartment /f >/dev/null
 # Names outside ASCII reach Wine through files and "utf8hex:" arguments
 # (tests/fixtures decode them): Wine reads a Unix command line through the

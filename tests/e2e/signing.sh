@@ -98,7 +98,10 @@ check "inspect: the unsigned installer has no signature" inspect_has "$work/unsi
 check "inspect: the unsigned installer's trailer is valid" inspect_has "$work/unsigned.exe" 'trailer: valid'
 
 # ---- installing under wine64 ------------------------------------------------------------
-$wine reg add "$flash_key\\InprocServer32" /ve /d "Z:$standin" /f >/dev/null 2>&1
+# The installer takes the control only from the system folder.
+mkdir -p "$drive/windows/system32/Macromed/Flash"
+cp "$standin" "$drive/windows/system32/Macromed/Flash/flash_standin.ocx"
+$wine reg add "$flash_key\\InprocServer32" /ve /d 'C:\windows\system32\Macromed\Flash\flash_standin.ocx' /f >/dev/null 2>&1
 $wine reg add "$flash_key\\InprocServer32" /v ThreadingModel /d Apartment /f >/dev/null 2>&1
 quiet_install() {  # what the driver prints as the installer's exit code
   $wine "$driver" quiet "Z:$1" 2>/dev/null | tr -d '\r' | sed -n 's/^installer exit code: //p'

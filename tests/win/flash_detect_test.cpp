@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "base/process_state.h"
+#include "base/names.h"
 #include "flash/player_detect_win32.h"
 #include "tests/win/support/flash_fixture.h"
 
@@ -83,15 +84,31 @@ TEST_F(FlashDetect, VersionFromFileThenControl) {
   }
 }
 
-TEST_F(FlashDetect, OcxPathComesFromTheRegistration) {
+// The machine's registration names the file, and only a file in the system
+// folder counts: a registration pointing anywhere a user could write (here
+// the build folder) is as good as none, and of the variables only the
+// system's own Windows folder is understood.
+TEST_F(FlashDetect, OcxPathComesFromTheRegistrationAndOnlyFromTheSystemFolder) {
   std::string path = "stale";
   EXPECT_EQ(getFlashOCXFilePath(path), errFlashPlayerMissing);
   EXPECT_EQ(path, "");
   registerControl(standinDll());
   EXPECT_EQ(getFlashOCXFilePath(path), errOk);
   EXPECT_EQ(path, standinDll());
-  registerControl("");
-  EXPECT_EQ(getFlashOCXFilePath(path), errFlashPlayerMissing);
+  registerControl("%SystemRoot%\\system32\\Macromed\\Flash\\flash_standin.ocx");
+  EXPECT_EQ(getFlashOCXFilePath(path), errOk);
+  EXPECT_TRUE(samePath(path, standinDll())) << path;
+  const std::string built = winfs::hostPath(TEST_BINARY_DIR "/fixtures/flash_standin.dll");
+  for (const std::string& elsewhere : {std::string(), built, std::string("%USERPROFILE%\\flash.ocx"),
+                                       std::string("C:\\windows\\system32\\..\\Temp\\flash.ocx"),
+                                       std::string("C:\\windows\\system32\\Macromed\\Flash")}) {
+    SCOPED_TRACE(elsewhere);
+    registerControl(elsewhere);
+    EXPECT_EQ(getFlashOCXFilePath(path), errFlashPlayerMissing);
+    void* control = nullptr;
+    EXPECT_TRUE(FAILED(createFlashControl(IID_IDispatch, &control)));
+    EXPECT_EQ(control, nullptr);
+  }
 }
 
 // The few tests that really wait: the 500 ms before each probe.

@@ -41,12 +41,18 @@ void pumpMessages(DWORD ms) {
   } while (GetTickCount() - start < ms);
 }
 
+// The installer takes the control only from the system folder, where the
+// real one lives too (Macromed\\Flash).
 std::string FlashFixture::standinDll() {
-  return winfs::hostPath(TEST_BINARY_DIR "/fixtures/flash_standin.dll");
+  return winfs::systemCopyOf(winfs::hostPath(TEST_BINARY_DIR "/fixtures/flash_standin.dll"),
+                             "Macromed\\Flash\\flash_standin.ocx");
 }
+
 std::string FlashFixture::standinDllNoVersion() {
-  return winfs::hostPath(TEST_BINARY_DIR "/fixtures/flash_standin_nover.dll");
+  return winfs::systemCopyOf(winfs::hostPath(TEST_BINARY_DIR "/fixtures/flash_standin_nover.dll"),
+                             "Macromed\\Flash\\flash_standin_nover.ocx");
 }
+
 std::string FlashFixture::installerStandin() {
   return winfs::hostPath(TEST_BINARY_DIR "/fixtures/flash_installer_standin.exe");
 }
