@@ -26,6 +26,7 @@
 #include "package/package_text.h"
 #include "package/validate.h"
 #include "package/zstream.h"
+#include "system/install_journal.h"
 #include "tools/implode/implode.h"
 #include "tools/saverpack/signer_name.h"
 
@@ -807,6 +808,37 @@ void checkSafeEntryShape(std::string_view name)
   }
 }
 
+// An install journal read back from the disk, where anyone may have planted
+// or damaged it.  What is read is written again the same; and a journal
+// the validator accepts touches nothing outside the saver's scope.
+int installJournalImpl(const std::uint8_t* data, std::size_t size)
+{
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  std::optional<ParsedJournal> parsed = parseJournal(text);
+  if (!parsed) return 0;
+  std::string again = std::string(parsed->legacy ? kJournalSignatureV1 : kJournalSignature) + "\n";
+  for (const JournalRecord& r : parsed->records) again += journalLine(r);
+  std::optional<ParsedJournal> back = parseJournal(again);
+  FUZZ_CHECK(back && back->legacy == parsed->legacy && back->records.size() == parsed->records.size());
+  for (std::size_t i = 0; i < back->records.size(); ++i) FUZZ_CHECK(journalLine(back->records[i]) == journalLine(parsed->records[i]));
+
+  JournalScope scope = saverJournalScope("Saver", "C:\\ProgramData\\Brindlefax\\", "C:\\Windows\\",
+                                         {"C:\\Windows\\", "C:\\Windows\\system32\\", "C:\\ProgramData\\Brindlefax\\"});
+  if (!journalScopeProblem(parsed->records, scope).empty()) return 0;
+  auto inScope = [&scope](const std::string& path) {
+    if (samePath(path, "C:\\ProgramData\\Brindlefax\\Saver") || isPlainPathBelow(path, scope.saverFolder)) return true;
+    return std::any_of(scope.files.begin(), scope.files.end(), [&path](const std::string& f) { return samePath(path, f); });
+  };
+  JournalProgress progress = journalProgress(parsed->records);
+  FUZZ_CHECK(progress.undone.size() == parsed->records.size());
+  for (const JournalRecord& r : parsed->records) {
+    if (r.kind == JournalRecord::Kind::Aside) FUZZ_CHECK(inScope(r.path) && isBackupPathOf(r.backup, r.path));
+    if (r.kind == JournalRecord::Kind::Created) FUZZ_CHECK(inScope(r.path));
+    if (r.kind == JournalRecord::Kind::Uninstall) FUZZ_CHECK(r.path == "Saver");
+  }
+  return 0;
+}
+
 int namesImpl(const std::uint8_t* data, std::size_t size)
 {
   std::string_view name(reinterpret_cast<const char*>(data), size);
@@ -814,7 +846,7 @@ int namesImpl(const std::uint8_t* data, std::size_t size)
   bool entry = isSafeEntryName(name);
   bool saver = isValidSaverName(name);
 
-  FUZZ_CHECK(saver == (utf16Length(name) <= 64 && item));
+  FUZZ_CHECK(saver == (utf16Length(name) <= 64 && item && !looksLikeShortName(name)));
   FUZZ_CHECK(item == (entry && name.find('\\') == std::string_view::npos));
   if (entry) checkSafeEntryShape(name);
   // The rules ignore letter case, as Windows does.
@@ -847,12 +879,17 @@ int namesImpl(const std::uint8_t* data, std::size_t size)
   }
   // Package bytes in a code page: text exactly when well formed there (a
   // lead byte never ends a name or swallows what cannot follow it), and the
-  // text goes back to the same bytes.  A 0x5C trail byte never splits.
+  // text goes back to bytes that read as the same text: the same bytes in
+  // a single-byte code page; in 932 a character with two encodings (the
+  // duplicated IBM and NEC extensions) may come back in the other one.  A
+  // 0x5C trail byte never splits.
   for (unsigned codePage : {932u, 1251u, 1252u}) {
     std::optional<std::string> text = ansiToUtf8(name, codePage);
     if (!text) continue;
     FUZZ_CHECK(isValidUtf8(*text));
-    FUZZ_CHECK(utf8ToAnsi(*text, codePage) == std::string(name));
+    std::optional<std::string> back = utf8ToAnsi(*text, codePage);
+    FUZZ_CHECK(back && ansiToUtf8(*back, codePage) == text);
+    if (codePage != 932) FUZZ_CHECK(*back == std::string(name));
     std::size_t separators = 0;
     for (std::size_t i = 0; i < size; ++i) {
       if (isLeadByte(codePage, data[i])) {
@@ -878,7 +915,7 @@ constexpr FuzzHarness kHarnesses[] = {
     {"explode", fuzzExplode},              {"implode_roundtrip", fuzzImplodeRoundtrip},
     {"swf_reader", fuzzSwfReader},         {"flash_version", fuzzFlashVersion},
     {"inflate_stream", fuzzInflateStream}, {"names", fuzzNames},
-    {"pe_signing", fuzzPeSigning},
+    {"pe_signing", fuzzPeSigning}, {"install_journal", fuzzInstallJournal},
 };
 
 }  // namespace
@@ -904,3 +941,4 @@ int fuzzFlashVersion(const std::uint8_t* data, std::size_t size) { return flashV
 int fuzzInflateStream(const std::uint8_t* data, std::size_t size) { return inflateStreamImpl(data, size); }
 int fuzzNames(const std::uint8_t* data, std::size_t size) { return namesImpl(data, size); }
 int fuzzPeSigning(const std::uint8_t* data, std::size_t size) { return peSigningImpl(data, size); }
+int fuzzInstallJournal(const std::uint8_t* data, std::size_t size) { return installJournalImpl(data, size); }

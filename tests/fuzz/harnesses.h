@@ -1,7 +1,8 @@
 // Fuzz harnesses for every reader of outside data: the package header, the
 // saver data file, the implode decoder and encoder, the SWF header checks,
-// the Flash version text, the zlib inflate stream, the name rules and the
-// PE header and certificate table of signed installers.
+// the Flash version text, the zlib inflate stream, the name rules, the PE
+// header and certificate table of signed installers, and the install
+// journal.
 //
 // Each harness takes one input of any size and any content and returns 0
 // (libFuzzer's convention).  Besides "no crash, no leak, no undefined
@@ -30,6 +31,7 @@ int fuzzFlashVersion(const std::uint8_t* data, std::size_t size);
 int fuzzInflateStream(const std::uint8_t* data, std::size_t size);
 int fuzzNames(const std::uint8_t* data, std::size_t size);
 int fuzzPeSigning(const std::uint8_t* data, std::size_t size);
+int fuzzInstallJournal(const std::uint8_t* data, std::size_t size);
 
 struct FuzzHarness {
   const char* name;  // also the corpus folder name under tests/fuzz/corpus
