@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -99,25 +100,115 @@ std::string shortPath(const std::string& path) {
   return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
 }
 
-// Runs a command line as Windows runs an uninstall entry's command
-// (CreateProcess with no separate program name); its exit code, -1 if it
-// did not start or end.
-int runCommandLine(std::string commandLine, const std::vector<std::pair<std::string, std::string>>& environment) {
+// Starts a command line as Windows starts a saver or an uninstall entry's
+// command (CreateProcess with no separate program name), with these
+// variables set for it.
+struct Started {
+  PROCESS_INFORMATION info{};
+  UniqueKernelHandle process, thread;
+};
+
+bool startCommandLine(std::string commandLine, const std::vector<std::pair<std::string, std::string>>& environment,
+                      Started& started) {
   for (const auto& [name, value] : environment) SetEnvironmentVariableA(name.c_str(), value.c_str());
   STARTUPINFOA si{};
   si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  BOOL ok = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &started.info);
   for (const auto& [name, value] : environment) SetEnvironmentVariableA(name.c_str(), nullptr);
-  if (!started) return -1;
-  UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
-  DWORD code = 0;
-  if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
-    TerminateProcess(process.get(), 0xDEAD);
+  if (!ok) return false;
+  started.process.reset(started.info.hProcess);
+  started.thread.reset(started.info.hThread);
+  return true;
+}
+
+// Its exit code; -1 when it did not end in time (it is then ended).
+int exitCodeOf(const Started& started, DWORD timeoutMs = 60000) {
+  if (WaitForSingleObject(started.process.get(), timeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(started.process.get(), 0xDEAD);
     return -1;
   }
-  GetExitCodeProcess(process.get(), &code);
+  DWORD code = 0;
+  GetExitCodeProcess(started.process.get(), &code);
   return static_cast<int>(code);
+}
+
+struct WindowSearch {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK findVisibleWindow(HWND window, LPARAM lParam) {
+  auto* search = reinterpret_cast<WindowSearch*>(lParam);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+// Whether Windows will delete the file at its next start: on Windows NT a
+// pair "\??\<path>" and "" in PendingFileRenameOperations, on Windows 9x a
+// "NUL=<short path>" line in WININIT.INI.
+constexpr char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+constexpr char kPendingValue[] = "PendingFileRenameOperations";
+
+std::string wininitPath() {
+  char folder[MAX_PATH + 1] = {};
+  GetWindowsDirectoryA(folder, MAX_PATH);
+  return std::string(folder) + "\\WININIT.INI";
+}
+
+bool scheduledForDeletion(const std::string& path, const std::string& shortened, bool win9x) {
+  if (win9x) {
+    std::string text = winfs::readText(wininitPath()) + "\r\n";
+    return text.find("\nNUL=" + shortened + "\r\n") != std::string::npos;
+  }
+  UniqueRegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
+  char data[16384] = {};
+  DWORD size = sizeof data - 2, type = 0;
+  if (RegQueryValueExA(key.get(), kPendingValue, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
+    return false;
+  std::string entry = "\\??\\" + path;
+  for (const char* at = data; *at; at += std::strlen(at) + 1)
+    if (lstrcmpiA(at, entry.c_str()) == 0) return at[std::strlen(at) + 1] == '\0';
+  return false;
+}
+
+// Drops what the tests scheduled for deletion of the saver's program, so
+// that the prefix's next start does not delete a later test's file.
+void forgetScheduledDeletions(const std::string& programName) {
+  std::string ini = winfs::readText(wininitPath()), kept;
+  for (std::size_t at = 0; at < ini.size();) {
+    std::size_t end = ini.find('\n', at);
+    end = end == std::string::npos ? ini.size() : end + 1;
+    std::string line = ini.substr(at, end - at);
+    if (line.rfind("NUL=", 0) != 0) kept += line;
+    at = end;
+  }
+  if (kept != ini) winfs::writeFile(wininitPath(), kept);
+  UniqueRegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ | KEY_WRITE, key.put()) != ERROR_SUCCESS) return;
+  char data[16384] = {};
+  DWORD size = sizeof data - 2, type = 0;
+  if (RegQueryValueExA(key.get(), kPendingValue, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
+    return;
+  std::string pairs;
+  for (const char* at = data; *at;) {
+    const char* target = at + std::strlen(at) + 1;
+    if (!std::string(at).ends_with(programName)) {
+      pairs.append(at, std::strlen(at) + 1);  // each with its terminating NUL
+      pairs.append(target, std::strlen(target) + 1);
+    }
+    at = target + std::strlen(target) + 1;
+  }
+  if (pairs.empty()) {
+    RegDeleteValueA(key.get(), kPendingValue);
+  } else {
+    pairs.push_back('\0');
+    RegSetValueExA(key.get(), kPendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(pairs.data()),
+                   static_cast<DWORD>(pairs.size()));
+  }
 }
 
 class WindowsVersionTest : public e2e::SaverTest {
@@ -138,6 +229,10 @@ protected:
   void SetUp() override {
     SaverTest::SetUp();
     ASSERT_GT(saverProgram().size(), 1000u) << "build the sample_saver target";
+  }
+  void TearDown() override {
+    SaverTest::TearDown();
+    forgetScheduledDeletions(programAnsi_);
   }
 
   // The sample saver with a picture and the code page's names in its data.
@@ -285,17 +380,40 @@ TEST_F(WindowsVersionTest, UpgradeReplacesTheEarlierInstallation) {
   EXPECT_FALSE(winfs::exists(e2e::commonFolder() + saverAnsi_ + ".install-journal"));
 }
 
-TEST_F(WindowsVersionTest, UninstallStringRemovesTheSaver) {
+// The sample saver as Windows runs it: full screen until a key, then its
+// uninstall entry's command with "/q" appended.
+TEST_F(WindowsVersionTest, SampleSaverShowsAndUninstalls) {
   ASSERT_EQ(quietInstall(writeInstaller(package())).exitCode, 0);
+  {
+    e2e::RelayTrace trace({names_.saver + ".scr"});
+    Started show;
+    std::string command = "\"";  // (appended: GCC 12 warns wrongly about "..." + string)
+    command.append(program()).append("\" /s");
+    ASSERT_TRUE(startCommandLine(command, trace.environment(), show));
+    // Idle: its window is made and it waits for input.
+    ASSERT_EQ(WaitForInputIdle(show.process.get(), 30000), 0u);
+    WindowSearch search{show.info.dwProcessId, nullptr};
+    EnumWindows(findVisibleWindow, reinterpret_cast<LPARAM>(&search));
+    ASSERT_NE(search.found, nullptr) << "no window of the saver";
+    PostMessageA(search.found, WM_KEYDOWN, VK_SPACE, 1);
+    EXPECT_EQ(exitCodeOf(show), 0);
+    expectCallsThisWindowsHas(trace, "the sample saver's show");
+  }
+
   std::string command = e2e::uninstallValue(saverAnsi_, "UninstallString");
   ASSERT_EQ(command, expectedUninstallString());
+  std::string shortened = shortPath(program());
   // The program is traced under the name Windows starts it by too.
   std::string started = command.substr(0, command.size() - 3);
   e2e::RelayTrace trace({names_.saver + ".scr", started.substr(started.find_last_of('\\') + 1)});
-  EXPECT_EQ(runCommandLine(command + " /q", trace.environment()), 0) << command;
+  Started uninstall;
+  ASSERT_TRUE(startCommandLine(command + " /q", trace.environment(), uninstall)) << command;
+  EXPECT_EQ(exitCodeOf(uninstall), 0) << command;
   EXPECT_FALSE(winfs::exists(folder()));
   EXPECT_FALSE(e2e::uninstallEntryExists(saverAnsi_, HKEY_LOCAL_MACHINE));
   EXPECT_FALSE(e2e::uninstallEntryExists(saverAnsi_, HKEY_CURRENT_USER));
+  // A running program cannot delete its own file: Windows is asked to.
+  EXPECT_TRUE(!winfs::exists(program()) || scheduledForDeletion(program(), shortened, system_.win9x()));
   expectCallsThisWindowsHas(trace, "the sample saver's uninstall");
 }
 
