@@ -10,7 +10,7 @@
 # must be refused.  Everything runs in a private prefix of its own.
 #   STUB=... SAVERPACK=... pick other builds (the defaults are dist/'s).
 #   E2E_ARCH=i686 runs the shipped i686 stub in 32-bit Wine (scripts/wine32),
-#   in a copy of its prepared prefix.
+#   in a prefix of its own too.
 set -u
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -67,9 +67,8 @@ fi
 # A new code page needs a new Wine server for the prefix.
 restart_wine() { $wineserver -k 2>/dev/null; $wineserver -w 2>/dev/null; return 0; }
 if [ "$arch" = i686 ]; then
-  # Booting a prefix under the emulator takes long: a copy of the prepared one.
-  cp -a "$("$root/scripts/wine32" --windows win7 --location)" "$WINEPREFIX"
-  rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Local/Brindlefax "$WINEPREFIX"/drive_c/ProgramData/Brindlefax
+  # Booting a prefix under the emulator takes long: a copy of a booted one.
+  "$root/scripts/wine32" --fresh-prefix "$WINEPREFIX"
 else
   $wine wineboot -i >/dev/null 2>&1 </dev/null
 fi
@@ -113,10 +112,15 @@ make_installer() {
   "$saverpack" build "$src/manifest.json" -o "$out" --no-library >/dev/null
 }
 
-# The uninstall entry's value, through a UTF-16 export of the whole key.
-uninstall_value() {  # uninstall_value NAME VALUE
+# The uninstall entries, as a UTF-16 export of the whole key (one program
+# start for all the values read).
+export_entries() {
   rm -f "$work/entry.reg"
-  $wine reg export "$uninstall_key" 'Z:'"$work/entry.reg" /y >/dev/null 2>&1 || return 0
+  $wine reg export "$uninstall_key" 'Z:'"$work/entry.reg" /y >/dev/null 2>&1 || true
+}
+# An entry's value in the export made last.
+uninstall_value() {  # uninstall_value NAME VALUE
+  [ -f "$work/entry.reg" ] || return 0
   iconv -f UTF-16 -t UTF-8 "$work/entry.reg" | tr -d '\r' |
     awk -v key="[HKEY_LOCAL_MACHINE\\\\Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\$1]" -v value="\"$2\"=" '
       /^\[/ {inside = (tolower($0) == tolower(key))}
@@ -137,6 +141,7 @@ check_installed() {
     expect_eq "$label: $f" "$(cat "$drive/$saver/$f" 2>/dev/null)" "content of $f"
   done
   expect_eq "$label: .scr" "$(cat "$drive/windows/system32/$name.scr" 2>/dev/null)" "MZ stand-in saver"
+  export_entries
   expect_eq "$label: DisplayName" "$(uninstall_value "$name" DisplayName)" "$name Screen Saver"
   expect_eq "$label: UninstallString" "$(uninstall_value "$name" UninstallString)" "C:\\windows\\system32\\$name.scr /u"
   expect_eq "$label: work folders left" "$(find "$drive/users" -path '*/Brindlefax/ZNK*' -maxdepth 6 | wc -l)" 0

@@ -6,7 +6,7 @@
 # trailer in `saverpack inspect`, and install quietly under wine64; a byte
 # flipped anywhere before the certificate table must stop the installer with
 # -542.  E2E_ARCH=i686 does the same with the shipped i686 stub in 32-bit
-# Wine's Windows 7 prefix (scripts/wine32).
+# Wine (scripts/wine32), in a prefix of its own.
 set -u
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -20,9 +20,13 @@ if [ "${E2E_ARCH:-x86_64}" = i686 ]; then
   stub=$root/dist/win32/stub.exe
   driver=$root/build/win32/fixtures/demo_driver.exe
   standin=$root/build/win32/fixtures/flash_standin.dll
-  wine="$root/scripts/wine32 --windows win7"
-  drive=$("$root/scripts/wine32" --windows win7 --location)/drive_c
   work=$root/build/e2e-signing-i686
+  # A prefix of its own: the i686 Windows tests may run in the shared one meanwhile.
+  prefix=$work-prefix
+  "$root/scripts/wine32" --fresh-prefix "$prefix"
+  wine="$root/scripts/wine32 --prefix $prefix"
+  $wine --exec /usr/lib/wine/wineserver -p  # one server for the whole run
+  drive=$prefix/drive_c
 else
   stub=$root/dist/win64/stub.exe
   driver=$root/build/win64/fixtures/demo_driver.exe
@@ -48,6 +52,10 @@ cleanup() {
   uninstall_sample
   $wine reg delete "$flash_key" /f >/dev/null 2>&1
   rm -rf "$work"
+  if [ -n "${prefix:-}" ]; then
+    $wine --exec /usr/lib/wine/wineserver -k 2>/dev/null
+    rm -rf "$prefix"
+  fi
 }
 trap cleanup EXIT
 
