@@ -42,12 +42,19 @@ std::optional<std::size_t> findTrailer(std::span<const std::uint8_t> before, boo
   return std::nullopt;
 }
 
-bool endsInDamagedTrailer(std::span<const std::uint8_t> before) {
-  if (before.size() < kTrailerSize) return false;
-  std::size_t differing = 0;
-  for (std::size_t i = 0; i < kTrailerMarker.size(); ++i)
-    differing += before[before.size() - kTrailerMarker.size() + i] != kTrailerMarker[i];
-  return differing == 1;
+// A valid trailer followed by `pad` zero bytes, with exactly one byte changed
+// in the marker or the padding, at some padding the file may have.
+bool endsInDamagedTrailer(std::span<const std::uint8_t> before, bool padded) {
+  std::size_t size = before.size();
+  for (std::size_t pad = 0; pad <= (padded ? kMaxSignaturePadding : 0); ++pad) {
+    if (size < kTrailerSize + pad) break;
+    std::size_t markerAt = size - pad - kTrailerMarker.size();
+    std::size_t changed = 0;
+    for (std::size_t i = 0; i < kTrailerMarker.size(); ++i) changed += before[markerAt + i] != kTrailerMarker[i];
+    for (std::size_t i = size - pad; i < size; ++i) changed += before[i] != 0;
+    if (changed == 1) return true;
+  }
+  return false;
 }
 
 std::uint64_t packageContentEnd(std::uint64_t fileSize, const ReadAtFn& readAt) {
@@ -127,7 +134,7 @@ TrailerCheck TrailerChecker::finish() const {
   std::optional<std::size_t> at = findTrailer(std::span(c.tail_.data(), c.tailLength_), isSigned);
   if (!at) {
     std::span<const std::uint8_t> tail(c.tail_.data(), c.tailLength_);
-    return endsInDamagedTrailer(tail) ? TrailerCheck::Mismatch : TrailerCheck::Absent;
+    return endsInDamagedTrailer(tail, isSigned) ? TrailerCheck::Mismatch : TrailerCheck::Absent;
   }
   const std::uint8_t* trailer = c.tail_.data() + *at;
   if (loadLe32(trailer + 4) != kTrailerSize) return TrailerCheck::Mismatch;

@@ -56,9 +56,10 @@ void appendTrailer(std::vector<std::uint8_t>& file);
 // range ends (the file's end, or the certificate table's start if signed);
 // with `padded`, up to kMaxSignaturePadding zero bytes may follow it.
 std::optional<std::size_t> findTrailer(std::span<const std::uint8_t> before, bool padded);
-// True if `before` ends in a trailer whose marker has one byte changed: a
-// damaged trailer, not a file without one.
-bool endsInDamagedTrailer(std::span<const std::uint8_t> before);
+// True if `before` ends in a trailer whose marker, or (with `padded`) the zero
+// padding after it, has one byte changed: a damaged trailer, not a file
+// without one.
+bool endsInDamagedTrailer(std::span<const std::uint8_t> before, bool padded);
 
 // Where the package's bytes end, given the file's size and a reader of bytes
 // at an offset (false: the read failed): before the trailer and the

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Whole installs under wine64 with names outside the ANSI code page: the
+# Whole installs under Wine with names outside the ANSI code page: the
 # profile's local application data in "C:\users\Łukasz", the installer in
 # "C:\下载\", and savers named in the scripts of code pages 1252, 1251 and
 # 932.  Wine takes its code page, and the character set of Unix file names,
@@ -9,14 +9,22 @@
 # interactive one through demo_driver; then a name that ends in a lead byte
 # must be refused.  Everything runs in a private prefix of its own.
 #   STUB=... SAVERPACK=... pick other builds (the defaults are dist/'s).
+#   E2E_ARCH=i686 runs the shipped i686 stub in 32-bit Wine (scripts/wine32),
+#   in a prefix of its own too.
 set -u
 cd "$(dirname "$0")/../.."
 root=$PWD
-stub=${STUB:-$root/dist/win64/stub.exe}
+arch=${E2E_ARCH:-x86_64}
 saverpack=${SAVERPACK:-$root/dist/linux/saverpack}
-fixtures=$root/build/win64/fixtures
-work=$root/build/e2e-code-pages
-wine=/usr/lib/wine/wine64
+if [ "$arch" = i686 ]; then
+  stub=${STUB:-$root/dist/win32/stub.exe}
+  fixtures=$root/build/win32/fixtures
+  work=$root/build/e2e-code-pages-i686
+else
+  stub=${STUB:-$root/dist/win64/stub.exe}
+  fixtures=$root/build/win64/fixtures
+  work=$root/build/e2e-code-pages
+fi
 pass=0 fail=0
 ok() { pass=$((pass + 1)); }
 bad() { fail=$((fail + 1)); echo "FAILED: $*"; }
@@ -27,6 +35,13 @@ expect_eq() {  # expect_eq WHAT ACTUAL EXPECTED
 rm -rf "$work"
 mkdir -p "$work"
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ "$arch" = i686 ]; then
+  wine="$root/scripts/wine32 --prefix $WINEPREFIX"
+  wineserver="$root/scripts/wine32 --prefix $WINEPREFIX --exec /usr/lib/wine/wineserver"
+else
+  wine=/usr/lib/wine/wine64
+  wineserver=/usr/lib/wine/wineserver
+fi
 xvfb_pid=
 if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=:$((500 + RANDOM % 400))
@@ -35,20 +50,28 @@ if [ -z "${DISPLAY:-}" ]; then
   for _ in $(seq 50); do xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && break; sleep 0.1; done
 fi
 cleanup() {
-  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  $wineserver -k 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   return 0
 }
 trap cleanup EXIT
 
-mkdir -p "$work/locales"
-for l in en_US ru_RU ja_JP; do localedef -i "$l" -f UTF-8 "$work/locales/$l.UTF-8" >/dev/null 2>&1; done
-export LOCPATH=$work/locales
+# (The chroot of the 32-bit Wine has these locales compiled.)
+if [ "$arch" != i686 ]; then
+  mkdir -p "$work/locales"
+  for l in en_US ru_RU ja_JP; do localedef -i "$l" -f UTF-8 "$work/locales/$l.UTF-8" >/dev/null 2>&1; done
+  export LOCPATH=$work/locales
+fi
 { export LANG=en_US.UTF-8; } 2>/dev/null  # this shell itself need not know the locale
-unset LC_ALL LC_CTYPE
+{ unset LC_ALL LC_CTYPE; } 2>/dev/null
 # A new code page needs a new Wine server for the prefix.
-restart_wine() { /usr/lib/wine/wineserver -k 2>/dev/null; /usr/lib/wine/wineserver -w 2>/dev/null; return 0; }
-$wine wineboot -i >/dev/null 2>&1 </dev/null
+restart_wine() { $wineserver -k 2>/dev/null; $wineserver -w 2>/dev/null; return 0; }
+if [ "$arch" = i686 ]; then
+  # Booting a prefix under the emulator takes long: a copy of a booted one.
+  "$root/scripts/wine32" --fresh-prefix "$WINEPREFIX"
+else
+  $wine wineboot -i >/dev/null 2>&1 </dev/null
+fi
 drive=$WINEPREFIX/drive_c
 $wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
 # The installer takes the control only from the system folder.
@@ -92,10 +115,15 @@ make_installer() {
   "$saverpack" build "$src/manifest.json" -o "$out" --no-library >/dev/null
 }
 
-# The uninstall entry's value, through a UTF-16 export of the whole key.
-uninstall_value() {  # uninstall_value NAME VALUE
+# The uninstall entries, as a UTF-16 export of the whole key (one program
+# start for all the values read).
+export_entries() {
   rm -f "$work/entry.reg"
-  $wine reg export "$uninstall_key" 'Z:'"$work/entry.reg" /y >/dev/null 2>&1 || return 0
+  $wine reg export "$uninstall_key" 'Z:'"$work/entry.reg" /y >/dev/null 2>&1 || true
+}
+# An entry's value in the export made last.
+uninstall_value() {  # uninstall_value NAME VALUE
+  [ -f "$work/entry.reg" ] || return 0
   iconv -f UTF-16 -t UTF-8 "$work/entry.reg" | tr -d '\r' |
     awk -v key="[HKEY_LOCAL_MACHINE\\\\Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\$1]" -v value="\"$2\"=" '
       /^\[/ {inside = (tolower($0) == tolower(key))}
@@ -116,6 +144,7 @@ check_installed() {
     expect_eq "$label: $f" "$(cat "$drive/$saver/$f" 2>/dev/null)" "content of $f"
   done
   expect_eq "$label: .scr" "$(cat "$drive/windows/system32/$name.scr" 2>/dev/null)" "MZ stand-in saver"
+  export_entries
   expect_eq "$label: DisplayName" "$(uninstall_value "$name" DisplayName)" "$name Screen Saver"
   expect_eq "$label: UninstallString" "$(uninstall_value "$name" UninstallString)" "C:\\windows\\system32\\$name.scr /u"
   expect_eq "$label: work folders left" "$(find "$drive/users" -path '*/Brindlefax/ZNK*' -maxdepth 6 | wc -l)" 0

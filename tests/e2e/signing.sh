@@ -5,7 +5,8 @@
 # its own.  Each must pass `osslsigncode verify`, show its signer and a valid
 # trailer in `saverpack inspect`, and install quietly under wine64; a byte
 # flipped anywhere before the certificate table must stop the installer with
-# -542.
+# -542.  E2E_ARCH=i686 does the same with the shipped i686 stub in 32-bit
+# Wine (scripts/wine32), in a prefix of its own.
 set -u
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -15,18 +16,32 @@ check() {  # check DESCRIPTION COMMAND...
 }
 
 saverpack=$root/dist/linux/saverpack
-stub=$root/dist/win64/stub.exe
-driver=$root/build/win64/fixtures/demo_driver.exe
-standin=$root/build/win64/fixtures/flash_standin.dll
-wine=/usr/lib/wine/wine64
+if [ "${E2E_ARCH:-x86_64}" = i686 ]; then
+  stub=$root/dist/win32/stub.exe
+  driver=$root/build/win32/fixtures/demo_driver.exe
+  standin=$root/build/win32/fixtures/flash_standin.dll
+  work=$root/build/e2e-signing-i686
+  # A prefix of its own: the i686 Windows tests may run in the shared one meanwhile.
+  prefix=$work-prefix
+  "$root/scripts/wine32" --fresh-prefix "$prefix"
+  wine="$root/scripts/wine32 --prefix $prefix"
+  $wine --exec /usr/lib/wine/wineserver -p  # one server for the whole run
+  drive=$prefix/drive_c
+else
+  stub=$root/dist/win64/stub.exe
+  driver=$root/build/win64/fixtures/demo_driver.exe
+  standin=$root/build/win64/fixtures/flash_standin.dll
+  wine=/usr/lib/wine/wine64
+  export WINEPREFIX=${WINEPREFIX:-$root/.deps/wineprefix}
+  drive=$WINEPREFIX/drive_c
+  work=$root/build/e2e-signing
+fi
+export WINEDEBUG=-all
 for f in "$saverpack" "$stub" "$driver" "$standin"; do
   [ -e "$f" ] || { echo "signing: missing $f (run scripts/build)"; echo "signing: 0 passed, 1 failed"; exit 1; }
 done
-export WINEPREFIX=${WINEPREFIX:-$root/.deps/wineprefix} WINEDEBUG=-all
-drive=$WINEPREFIX/drive_c
 saver="Sample Saver"
 flash_key='HKCR\CLSID\{D27CDB6E-AE6D-11cf-96B8-444553540000}'
-work=$root/build/e2e-signing
 rm -rf "$work"
 mkdir -p "$work"
 uninstall_sample() {
@@ -37,6 +52,10 @@ cleanup() {
   uninstall_sample
   $wine reg delete "$flash_key" /f >/dev/null 2>&1
   rm -rf "$work"
+  if [ -n "${prefix:-}" ]; then
+    $wine --exec /usr/lib/wine/wineserver -k 2>/dev/null
+    rm -rf "$prefix"
+  fi
 }
 trap cleanup EXIT
 

@@ -3,7 +3,8 @@
 # the i686 one (it must load on Windows 95 and NT 4), the embedded manifest and
 # version record, ASLR and DEP flags with the base relocations ASLR needs,
 # and that the i686 stub imports nothing outside the list of functions those
-# systems export (tests/fixtures/stub_allowed_imports.txt).
+# systems export (tests/fixtures/stub_allowed_imports.txt), nor the i686
+# sample saver (tests/fixtures/sample_saver_allowed_imports.txt in addition).
 set -u
 cd "$(dirname "$0")/../.."
 pass=0 fail=0
@@ -58,6 +59,15 @@ unexpected=$(comm -23 <(imports_of i686-w64-mingw32-objdump dist/win32/stub.exe)
                       <(grep -v '^#' tests/fixtures/stub_allowed_imports.txt | sort -u))
 if [ -z "$unexpected" ]; then pass=$((pass + 1)); else
   fail=$((fail + 1)); echo "FAILED: imports outside the allowed list:"; echo "$unexpected" | sed 's/^/  /'
+fi
+
+# The sample saver the sample installer carries must load where the
+# installer runs, too.
+unexpected=$(comm -23 <(imports_of i686-w64-mingw32-objdump dist/win32/sample-saver.exe) \
+                      <(cat tests/fixtures/stub_allowed_imports.txt tests/fixtures/sample_saver_allowed_imports.txt |
+                        grep -v '^#' | sort -u))
+if [ -s dist/win32/sample-saver.exe ] && [ -z "$unexpected" ]; then pass=$((pass + 1)); else
+  fail=$((fail + 1)); echo "FAILED: sample saver imports outside the allowed lists:"; echo "$unexpected" | sed 's/^/  /'
 fi
 
 echo "stub image: $pass passed, $fail failed"

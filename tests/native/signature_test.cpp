@@ -202,6 +202,28 @@ TEST(SignedTrailer, PaddingBeforeTheTableIsAllowed) {
   EXPECT_EQ(checkTrailer(file), TrailerCheck::Absent);
 }
 
+// One changed byte in the marker or in the padding behind it is a damaged
+// trailer, never a file without one: the check must not be skipped.
+TEST(SignedTrailer, DamageInThePaddedTailIsCaught) {
+  for (std::size_t extra = 0; extra < 8; ++extra) {
+    Bytes file = peStub(false, 5000 + extra);
+    appendTrailer(file);
+    std::size_t markerAt = file.size() - kTrailerMarker.size();
+    Bytes signedFile = sign(file, 64, 9, false);
+    std::size_t table = loadLe32(&signedFile[entryAt(false)]);
+    for (std::size_t at = markerAt; at < table; ++at) {
+      std::uint8_t old = signedFile[at];
+      for (int value : {old ^ 0x01, old ^ 0x80, old ^ 0xFF, 0}) {
+        if (value == old) continue;
+        signedFile[at] = static_cast<std::uint8_t>(value);
+        EXPECT_EQ(checkTrailer(signedFile), TrailerCheck::Mismatch) << "padding " << table - file.size() << ", byte "
+                                                                    << at - markerAt << " of the tail";
+      }
+      signedFile[at] = old;
+    }
+  }
+}
+
 TEST(SignerName, ReadsNothingFromGarbage) {
   std::mt19937 rng(3);
   for (int round = 0; round < 200; ++round) {

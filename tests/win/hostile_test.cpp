@@ -1,4 +1,4 @@
-// Damaged and hostile installers, run end to end in quiet mode under wine64.
+// Damaged and hostile installers, run end to end in quiet mode under Wine.
 //
 // Every case of tests/win/support/hostile_generator.h is run with "/q",
 // every dialog is answered and recorded, and then:
@@ -12,13 +12,15 @@
 //   - an install is complete: exactly the expected files with their sizes.
 // All cases run in one test, which prints a summary and the failures.
 // HOSTILE_FILTER=<text> in the environment runs only the cases whose name
-// contains the text.
+// contains the text; HOSTILE_SAMPLE=<n> only n cases of each family, chosen
+// by HOSTILE_SEED=<number> or by a fresh seed that is printed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
 
@@ -505,6 +507,27 @@ TEST(HostileProductTexts, AcceptsComposedTextsOnly) {
   EXPECT_NE(texts.check(dialog("Error", "Installer file is corrupted."), -540), "");
 }
 
+// At most `perFamily` cases of each family, chosen by the seed, in their
+// original order (for runs that cannot afford every case each time).
+std::vector<HostileCase> samplePerFamily(std::vector<HostileCase> cases, int perFamily, unsigned seed) {
+  std::map<std::string, std::vector<std::size_t>> byFamily;
+  for (std::size_t i = 0; i < cases.size(); ++i) byFamily[cases[i].family].push_back(i);
+  std::mt19937 random(seed);
+  std::vector<bool> keep(cases.size(), false);
+  for (auto& [family, indices] : byFamily) {
+    // The first perFamily places of a Fisher-Yates shuffle.
+    for (std::size_t k = 0; k < indices.size() && k < static_cast<std::size_t>(perFamily); ++k) {
+      std::size_t pick = k + random() % (indices.size() - k);
+      std::swap(indices[k], indices[pick]);
+      keep[indices[k]] = true;
+    }
+  }
+  std::vector<HostileCase> kept;
+  for (std::size_t i = 0; i < cases.size(); ++i)
+    if (keep[i]) kept.push_back(std::move(cases[i]));
+  return kept;
+}
+
 class HostileInstallerTest : public FolderFixture {};
 
 TEST_F(HostileInstallerTest, EveryCaseIsRefusedCleanlyOrInstallsCompletely) {
@@ -514,6 +537,16 @@ TEST_F(HostileInstallerTest, EveryCaseIsRefusedCleanlyOrInstallsCompletely) {
   const char* filter = std::getenv("HOSTILE_FILTER");
   if (filter && *filter)
     std::erase_if(cases, [&](const HostileCase& c) { return c.name.find(filter) == std::string::npos; });
+  if (const char* sample = std::getenv("HOSTILE_SAMPLE"); sample && std::atoi(sample) > 0) {
+    const char* given = std::getenv("HOSTILE_SEED");
+    unsigned seed = given && *given ? static_cast<unsigned>(std::strtoul(given, nullptr, 10))
+                                    : static_cast<unsigned>(GetTickCount() ^ (GetCurrentProcessId() << 16));
+    std::size_t all = cases.size();
+    cases = samplePerFamily(std::move(cases), std::atoi(sample), seed);
+    std::printf("hostile sample: %zu of %zu cases, at most %d per family, seed %u "
+                "(HOSTILE_SAMPLE=%d HOSTILE_SEED=%u repeats it)\n",
+                cases.size(), all, std::atoi(sample), seed, std::atoi(sample), seed);
+  }
   ASSERT_FALSE(cases.empty());
 
   e2e::FlashStandIn flash;  // the player check passes at once

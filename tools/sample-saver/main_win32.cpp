@@ -2,27 +2,20 @@
 // a picture full screen ("/s"), in the display settings' preview ("/p"),
 // a settings box ("/c"), and removes its installation ("/u").
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstdint>
 
 #include "tools/sample-saver/saver_rules.h"
+#include "tools/sample-saver/saver_system_win32.h"
 #include "tools/sample-saver/saver_win32.h"
 
 SaverContext findSaverContext() {
   SaverContext context;
   // A path longer than the buffer is cut off and ends without ".scr", so the
   // program then has no name and touches nothing.
-  wchar_t path[MAX_PATH + 1] = {};
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) context.programPath.assign(path, length);
+  context.programPath = saverProgramPath();
   context.name = saverNameFromProgramPath(context.programPath);
-
-  wchar_t common[MAX_PATH + 1] = {};
-  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, common))) {
-    context.commonAppData = common;
-    while (!context.commonAppData.empty() && context.commonAppData.back() == L'\\') context.commonAppData.pop_back();
-  }
+  context.commonAppData = saverCommonAppData();
   if (!context.commonAppData.empty() && !context.name.empty())
     context.folder = saverFolderPath(context.commonAppData, context.name);
   return context;

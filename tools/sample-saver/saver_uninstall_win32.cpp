@@ -13,12 +13,10 @@
 // Order matters for a second try: the folder goes first, and if any of it
 // cannot be removed (a file in use) the run stops there, so the entry and
 // the program stay and the user can run the uninstall again.  The program
-// cannot delete its own running file on Windows: that copy is handed to
-// MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT (NT and later, with write
-// access to the Session Manager key); where that is refused, the message
-// names the file left for the user to delete.
+// cannot delete its own running file on Windows: that copy is scheduled for
+// deletion at the next start (saverDeleteAtRestart); where that is refused,
+// the message names the file left for the user to delete.
 #include <windows.h>
-#include <shellapi.h>
 
 #include <string>
 #include <vector>
@@ -28,6 +26,7 @@
 #include "system/tree_removal_win32.h"
 #include "system/win_text_win32.h"
 #include "tools/sample-saver/saver_rules.h"
+#include "tools/sample-saver/saver_system_win32.h"
 #include "tools/sample-saver/saver_win32.h"
 
 namespace {
@@ -43,15 +42,7 @@ std::wstring displayNameOf(const std::wstring& name) {
   return lower.find(L"saver") != std::wstring::npos ? name : name + L" Screen Saver";
 }
 
-std::wstring errorText(DWORD code) {
-  wchar_t* text = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring result = text ? text : L"";
-  if (text) LocalFree(text);
-  while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' || result.back() == L' ')) result.pop_back();
-  return result + L" (" + std::to_wstring(code) + L")";
-}
+std::wstring errorText(DWORD code) { return saverErrorText(code) + L" (" + std::to_wstring(code) + L")"; }
 
 // The first failure of a tree removal: its path and code.
 struct Failure {
@@ -63,10 +54,10 @@ struct Failure {
 // Deletes a file, clearing a read-only attribute first (DeleteFile refuses
 // read-only files).
 DWORD deleteFileForced(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
+  DWORD attributes = saverGetFileAttributes(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-    SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  if (DeleteFileW(path.c_str())) return 0;
+    saverSetFileAttributes(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (saverDeleteFile(path)) return 0;
   DWORD code = GetLastError();
   return code == ERROR_FILE_NOT_FOUND ? 0 : code;
 }
@@ -91,22 +82,13 @@ enum class FolderCheck { Absent, Saver, NotASaverFolder };
 // Only a real folder that holds the installer's "saver.dat" is taken for
 // the saver's folder; a file, a link or a folder without it is not ours.
 FolderCheck checkFolder(const std::wstring& folder) {
-  DWORD attributes = GetFileAttributesW(withoutTrailingSlash(folder).c_str());
+  DWORD attributes = saverGetFileAttributes(withoutTrailingSlash(folder));
   if (attributes == INVALID_FILE_ATTRIBUTES) return FolderCheck::Absent;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return FolderCheck::NotASaverFolder;
-  DWORD marker = GetFileAttributesW((folder + L"saver.dat").c_str());
+  DWORD marker = saverGetFileAttributes(folder + L"saver.dat");
   if (marker == INVALID_FILE_ATTRIBUTES || (marker & FILE_ATTRIBUTE_DIRECTORY)) return FolderCheck::NotASaverFolder;
   return FolderCheck::Saver;
-}
-
-std::wstring readString(HKEY key, const wchar_t* value) {
-  wchar_t buffer[1024] = {};
-  DWORD type = 0, size = sizeof(buffer) - sizeof(wchar_t);
-  if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ))
-    return {};
-  return buffer;
 }
 
 enum class EntryResult { Absent, Removed, NotOurs, Failed };
@@ -116,15 +98,15 @@ enum class EntryResult { Absent, Removed, NotOurs, Failed };
 EntryResult removeEntry(HKEY root, const std::wstring& name) {
   std::wstring path = uninstallKeyPath(name);
   UniqueRegKey key;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return EntryResult::Absent;
-  if (!isOwnUninstallString(readString(key.get(), L"UninstallString"), name)) return EntryResult::NotOurs;
+  if (saverRegOpenKey(root, path, KEY_READ, key.put()) != ERROR_SUCCESS) return EntryResult::Absent;
+  if (!isOwnUninstallString(saverRegQueryString(key.get(), L"UninstallString"), name)) return EntryResult::NotOurs;
   key.reset();
-  return RegDeleteKeyW(root, path.c_str()) == ERROR_SUCCESS ? EntryResult::Removed : EntryResult::Failed;
+  return saverRegDeleteKey(root, path) == ERROR_SUCCESS ? EntryResult::Removed : EntryResult::Failed;
 }
 
 bool isWow64() {
   using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
   auto query = kernel ? reinterpret_cast<IsWow64ProcessFn>(
                             reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")))
                       : nullptr;
@@ -136,12 +118,9 @@ bool isWow64() {
 // Windows (seen from this 32-bit program) the native system folder too.
 std::vector<std::wstring> programCopies(const std::wstring& name) {
   std::vector<std::wstring> copies;
-  wchar_t folder[MAX_PATH + 1] = {};
-  UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) copies.push_back(withoutTrailingSlash(folder) + L"\\" + name + L".scr");
-  length = GetWindowsDirectoryW(folder, MAX_PATH);
-  if (isWow64() && length > 0 && length < MAX_PATH)
-    copies.push_back(withoutTrailingSlash(folder) + L"\\Sysnative\\" + name + L".scr");
+  std::wstring system = saverSystemFolder(), windows = saverWindowsFolder();
+  if (!system.empty()) copies.push_back(system + L"\\" + name + L".scr");
+  if (isWow64() && !windows.empty()) copies.push_back(windows + L"\\Sysnative\\" + name + L".scr");
   return copies;
 }
 
@@ -152,23 +131,11 @@ struct ProgramOutcome {
 };
 
 void removeProgram(const std::wstring& path, ProgramOutcome& outcome) {
-  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  if (saverGetFileAttributes(path) == INVALID_FILE_ATTRIBUTES) return;
   if (deleteFileForced(path) == 0) return;
   // Usually this very program, still running from that file.
-  if (MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) outcome.atRestart.push_back(path);
+  if (saverDeleteAtRestart(path)) outcome.atRestart.push_back(path);
   else outcome.left.push_back(path);
-}
-
-// Whether this process runs without the administrator rights it has been
-// given (Windows Vista and later, with user account control).  False where
-// the question does not exist (older Windows): the removal just tries.
-bool runsWithoutElevation() {
-  UniqueKernelHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-  TOKEN_ELEVATION elevation{};
-  DWORD size = 0;
-  if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size)) return false;
-  return elevation.TokenIsElevated == 0;
 }
 
 // The system folder, the machine's uninstall list and the folder the
@@ -176,20 +143,9 @@ bool runsWithoutElevation() {
 // the program starts itself again elevated (the question was answered
 // already, so with "/q") and reports what that run returns.
 int rerunElevated(const SaverContext& context) {
-  SHELLEXECUTEINFOW run{};
-  run.cbSize = sizeof(run);
-  run.fMask = SEE_MASK_NOCLOSEPROCESS;
-  run.lpVerb = L"runas";
-  run.lpFile = context.programPath.c_str();
-  run.lpParameters = L"/u /q";
-  run.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExW(&run) || !run.hProcess)
-    return GetLastError() == ERROR_CANCELLED ? errSaverDeclined : errSaverRemoveFailed;
-  UniqueKernelHandle process(run.hProcess);
-  WaitForSingleObject(process.get(), INFINITE);
-  DWORD code = errSaverRemoveFailed;
-  GetExitCodeProcess(process.get(), &code);
-  return static_cast<int>(code);
+  int code = saverRunElevated(context.programPath, L"/u /q");
+  if (code < 0) return GetLastError() == ERROR_CANCELLED ? errSaverDeclined : errSaverRemoveFailed;
+  return code;
 }
 
 void tell(bool quiet, const std::wstring& title, const std::wstring& text, UINT icon) {
@@ -235,7 +191,7 @@ int runUninstall(const SaverContext& context, bool quiet) {
                             (L"Remove " + display + L" and all of its files from this computer?").c_str(),
                             title.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
     return errSaverDeclined;
-  if (runsWithoutElevation()) {
+  if (saverRunsWithoutElevation()) {
     int code = rerunElevated(context);
     if (code == 0) tell(quiet, title, display + L" was removed.", MB_ICONINFORMATION);
     else if (code != errSaverDeclined)

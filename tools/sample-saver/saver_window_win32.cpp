@@ -11,22 +11,26 @@
 #include "app/jpeg_image.h"
 #include "system/handles_win32.h"
 #include "tools/sample-saver/saver_rules.h"
+#include "tools/sample-saver/saver_system_win32.h"
 #include "tools/sample-saver/saver_win32.h"
 
 namespace {
 
-constexpr wchar_t kWindowClass[] = L"SampleSaverWindow";
+// The window functions are the A ones, which every Windows has (the W ones
+// are stubs on Windows 9x); the texts it shows are drawn with TextOutW,
+// which Windows 9x implements too.
+constexpr char kWindowClass[] = "SampleSaverWindow";
 constexpr UINT_PTR kMoveTimer = 1;
 constexpr UINT kMoveIntervalMs = 50;
 constexpr DWORD kMaxPictureBytes = 32u << 20;
 
 std::vector<std::uint8_t> readWholeFile(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile file(saverOpenForReading(path));
   if (!file) return {};
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 || size.QuadPart > kMaxPictureBytes) return {};
-  std::vector<std::uint8_t> data(static_cast<std::size_t>(size.QuadPart));
+  DWORD high = 0;
+  DWORD size = GetFileSize(file.get(), &high);
+  if (size == INVALID_FILE_SIZE || high != 0 || size == 0 || size > kMaxPictureBytes) return {};
+  std::vector<std::uint8_t> data(size);
   DWORD got = 0;
   if (!ReadFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &got, nullptr) || got != data.size())
     return {};
@@ -54,8 +58,7 @@ HBITMAP bitmapFromJpeg(const std::wstring& path) {
 HBITMAP loadPicture(const SaverContext& context) {
   if (context.folder.empty()) return nullptr;
   if (HBITMAP jpeg = bitmapFromJpeg(context.folder + L"picture.jpg")) return jpeg;
-  return static_cast<HBITMAP>(LoadImageW(nullptr, (context.folder + L"picture.bmp").c_str(), IMAGE_BITMAP, 0, 0,
-                                         LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+  return saverLoadBitmapFile(context.folder + L"picture.bmp");
 }
 
 // Everything one saver window needs; lives on the run function's stack and
@@ -131,10 +134,13 @@ void drawContent(HDC dc, const SaverView& view, const RECT& area) {
                source.get(), 0, 0, view.pictureSize.cx, view.pictureSize.cy, SRCCOPY);
     return;
   }
-  RECT box = view.box;
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, RGB(0x2a, 0x9d, 0x8f));
-  DrawTextW(dc, view.text.c_str(), -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  int length = static_cast<int>(view.text.size());
+  SIZE extent{};
+  GetTextExtentPoint32W(dc, view.text.c_str(), length, &extent);
+  TextOutW(dc, (view.box.left + view.box.right - extent.cx) / 2, (view.box.top + view.box.bottom - extent.cy) / 2,
+           view.text.c_str(), length);
 }
 
 // Paints through an off-screen bitmap of the dirty area, so the drifting
@@ -182,12 +188,12 @@ bool endsTheShow(HWND window, SaverView& view, UINT message, LPARAM lParam) {
 }
 
 LRESULT CALLBACK saverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* view = reinterpret_cast<SaverView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  auto* view = reinterpret_cast<SaverView*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (message == WM_NCCREATE) {
-    view = static_cast<SaverView*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view));
+    view = static_cast<SaverView*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view));
   }
-  if (!view) return DefWindowProcW(window, message, wParam, lParam);
+  if (!view) return DefWindowProcA(window, message, wParam, lParam);
   if (view->fullScreen && endsTheShow(window, *view, message, lParam)) {
     DestroyWindow(window);
     return 0;
@@ -224,31 +230,31 @@ LRESULT CALLBACK saverWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       PostQuitMessage(0);
       return 0;
   }
-  return DefWindowProcW(window, message, wParam, lParam);
+  return DefWindowProcA(window, message, wParam, lParam);
 }
 
 bool registerClass(HINSTANCE instance) {
-  WNDCLASSEXW wc{};
+  WNDCLASSEXA wc{};
   wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = saverWindowProc;
   wc.hInstance = instance;
   wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
   wc.lpszClassName = kWindowClass;
-  return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+  return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 void loadInto(SaverView& view, const SaverContext& context) {
   view.text = shownName(context);
   view.picture.reset(loadPicture(context));
   BITMAP info{};
-  if (view.picture && GetObjectW(view.picture.get(), sizeof(info), &info)) view.pictureSize = SIZE{info.bmWidth, info.bmHeight};
+  if (view.picture && GetObjectA(view.picture.get(), sizeof(info), &info)) view.pictureSize = SIZE{info.bmWidth, info.bmHeight};
 }
 
 int messageLoop() {
   MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
-    DispatchMessageW(&msg);
+    DispatchMessageA(&msg);
   }
   return 0;
 }
@@ -267,8 +273,8 @@ int runFullScreen(HINSTANCE instance, const SaverContext& context) {
     w = GetSystemMetrics(SM_CXSCREEN);
     h = GetSystemMetrics(SM_CYSCREEN);
   }
-  HWND window = CreateWindowExW(WS_EX_TOPMOST, kWindowClass, shownName(context).c_str(), WS_POPUP | WS_VISIBLE, x,
-                                y, w, h, nullptr, nullptr, instance, &view);
+  HWND window = CreateWindowExA(WS_EX_TOPMOST, kWindowClass, ansiText(shownName(context)).c_str(),
+                                WS_POPUP | WS_VISIBLE, x, y, w, h, nullptr, nullptr, instance, &view);
   if (!window) return static_cast<int>(GetLastError());
   SetForegroundWindow(window);
   SetFocus(window);
@@ -285,8 +291,8 @@ int runPreview(HINSTANCE instance, const SaverContext& context, HWND parent) {
   // The preview ends with its parent: destroying the parent destroys it.
   // The parent belongs to another program, which need not answer
   // WM_PARENTNOTIFY while it waits for this one.
-  HWND window = CreateWindowExW(WS_EX_NOPARENTNOTIFY, kWindowClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, area.right, area.bottom, parent,
-                                nullptr, instance, &view);
+  HWND window = CreateWindowExA(WS_EX_NOPARENTNOTIFY, kWindowClass, "", WS_CHILD | WS_VISIBLE, 0, 0, area.right,
+                                area.bottom, parent, nullptr, instance, &view);
   if (!window) return static_cast<int>(GetLastError());
   return messageLoop();
 }

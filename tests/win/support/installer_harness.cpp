@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "base/diagnostic_trace.h"
 #include "system/handles_win32.h"
@@ -151,18 +152,26 @@ InstallerSession::InstallerSession(const std::string& path, const RunOptions& op
   if (!trace_->listening()) return;
   std::vector<std::string> args = options.args;
   // The channel reaches the installer through the environment (the
-  // launcher passes its own on); only this start sees it.
-  SetEnvironmentVariableA(kTraceChannelVariable, trace_->channelName().c_str());
-  const bool files = options.traceFiles || static_cast<bool>(options.fileAnswer);
-  SetEnvironmentVariableA("SAVER_INSTALLER_TRACE_FILES", files ? "1" : nullptr);
+  // launcher passes its own on); only this start sees it, and the
+  // variables the options ask for.
+  std::vector<std::pair<std::string, std::string>> variables = options.environment;
+  variables.emplace_back(kTraceChannelVariable, trace_->channelName());
+  if (options.traceFiles || options.fileAnswer) variables.emplace_back("SAVER_INSTALLER_TRACE_FILES", "1");
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+  for (const auto& [name, value] : variables) {
+    char old[4096];
+    DWORD n = GetEnvironmentVariableA(name.c_str(), old, sizeof old);
+    saved.emplace_back(name, n > 0 && n < sizeof old ? std::optional<std::string>(old) : std::nullopt);
+    SetEnvironmentVariableA(name.c_str(), value.c_str());
+  }
   if (options.viaLauncher) {
     args.insert(args.begin(), {launcherLog_, path});
     started_ = runner_.start(fixturePath("launcher_double.exe"), args);
   } else {
     started_ = runner_.start(path, args);
   }
-  SetEnvironmentVariableA(kTraceChannelVariable, nullptr);
-  SetEnvironmentVariableA("SAVER_INSTALLER_TRACE_FILES", nullptr);
+  for (auto it = saved.rbegin(); it != saved.rend(); ++it)
+    SetEnvironmentVariableA(it->first.c_str(), it->second ? it->second->c_str() : nullptr);
 }
 
 InstallerSession::~InstallerSession() {

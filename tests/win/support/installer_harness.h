@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "package/package_writer.h"
@@ -23,9 +24,10 @@
 
 namespace e2e {
 
-// The x86_64 stub the tests pack (the build's padded stub.exe).
+// The stub the tests pack: the padded stub.exe of the test program's own
+// build (x86_64 under wine64, the shipped i686 one under 32-bit Wine).
 const std::vector<std::uint8_t>& stubBytes();
-std::string fixturePath(const std::string& name);  // build/win64/fixtures/<name>
+std::string fixturePath(const std::string& name);  // build/<win32|win64>/fixtures/<name>
 
 struct LauncherReport {
   bool closed = false;   // the posted 0x501 rather than a WM_COPYDATA
@@ -63,6 +65,8 @@ struct RunOptions {
   // it go on, another byte fails it with that system error code.
   bool traceFiles = false;
   TraceAnswer fileAnswer;
+  // Environment variables set for this start only (name, value).
+  std::vector<std::pair<std::string, std::string>> environment;
 };
 
 // An installer started in the background; dialogs are answered by the rule
@@ -124,7 +128,7 @@ void removeSaver(const std::string& saverName, const std::string& programName);
 std::vector<std::string> workFolders();
 
 // Saves a picture of the whole display (ImageMagick's import, a Unix
-// program Wine starts like any other) to build/win64/screenshots/<name>;
+// program Wine starts like any other) to build/<win32|win64>/screenshots/<name>;
 // false when import is not there.
 bool screenshot(const std::string& name);
 
