@@ -105,9 +105,10 @@ void TInstallerForm::initializeInstaller() {
   // 10-15: the Flash Player.
   if (errorCode == errOk) {
     getFlashPlayerVersion(kFlashProbeAttempts, installed, installedMajor, installedRevision);
-    traceEvent("text", {installed ? "Flash Player " + std::to_string(installedMajor) + " revision " +
-                                        std::to_string(installedRevision) + " installed"
-                                  : std::string("no Flash Player installed")});
+    if (installed)
+      traceEvent("flash player", {std::to_string(installedMajor), std::to_string(installedRevision)});
+    else
+      traceEvent("flash player");
   }
   requiredFlashMajor_ = requiredFlashRevision_ = 0;
   if (errorCode == errOk && s.header.hasFlashAXInstaller &&

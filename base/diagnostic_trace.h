@@ -14,7 +14,9 @@
 // (decimal length), so texts may hold any byte.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -22,7 +24,9 @@ constexpr char kTraceChannelVariable[] = "SAVER_INSTALLER_TRACE";
 
 // True while a trace channel is open or a sink is set.
 bool traceOn();
-void traceEvent(const std::string& kind, const std::vector<std::string>& fields = {});
+void traceEvent(const std::string& kind, const std::vector<std::string>& fields);
+// The same for fields written in place (nothing copied unless traced).
+void traceEvent(std::string_view kind, std::initializer_list<std::string_view> fields = {});
 
 // A receiver of every event besides the channel (the installer's log).  One
 // at most; nullptr removes it.
@@ -31,15 +35,18 @@ void setTraceSink(TraceSink sink);
 
 // The trace points around one step: "enter" with its name, then "leave"
 // with its name and, for a step that returns one, its result.
+void traceEnter(const char* name);
+void traceLeave(const char* name);
+void traceLeave(const char* name, long result);
 template <typename Step>
 auto tracedStep(const char* name, Step&& step) {
-  traceEvent("enter", {name});
+  traceEnter(name);
   if constexpr (std::is_void_v<decltype(step())>) {
     step();
-    traceEvent("leave", {name});
+    traceLeave(name);
   } else {
     auto result = step();
-    traceEvent("leave", {name, std::to_string(result)});
+    traceLeave(name, result);
     return result;
   }
 }

@@ -55,3 +55,16 @@ void traceEvent(const std::string& kind, const std::vector<std::string>& fields)
   if (sink) sink(kind, fields);
   if (channel().open()) channel().send(encodeTraceEvent(kind, fields));
 }
+
+void traceEvent(std::string_view kind, std::initializer_list<std::string_view> fields) {
+  if (!traceOn()) return;
+  traceEvent(std::string(kind), std::vector<std::string>(fields.begin(), fields.end()));
+}
+
+void traceEnter(const char* name) { traceEvent("enter", {name}); }
+
+void traceLeave(const char* name) { traceEvent("leave", {name}); }
+
+void traceLeave(const char* name, long result) {
+  if (traceOn()) traceEvent("leave", {name, std::to_string(result)});
+}

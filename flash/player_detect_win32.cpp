@@ -127,8 +127,7 @@ ErrorCode runFlashPlayerInstaller(const std::string& fileName, bool silent) {
   if (!silent) parameters = nullptr;
   if (!fileExists(path)) return errFlashInstallerMissing;
 
-  traceEvent("text", {std::string("Flash Player installer started") + (silent ? " silently: " : ": ") + path +
-                          (parameters ? std::string(" ") + parameters : std::string())});
+  traceEvent("player installer", {path, silent ? "silently" : "for the user", parameters ? parameters : ""});
   Application& app = Application::instance();
   auto shown = static_cast<std::intptr_t>(
       winShellExecute(app.mainWindow(), path, parameters, silent ? SW_HIDE : SW_SHOWNORMAL));

@@ -1,72 +1,114 @@
 // Log lines (declared in system/install_log.h).
 #include "system/install_log.h"
 
+#include <charconv>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 
 #include "system/install_journal.h"
 
 namespace {
 
-// Appended piece by piece: "\"" + s + "\"" draws a false -Wrestrict from g++ 12.
-std::string quoted(const std::string& text) {
-  std::string out(1, '"');
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Most events are a fixed sentence with their fields put in: $N is field N,
+// %N field N in double quotes (both escaped).  An empty sentence leaves the
+// event out of the log.
+struct Sentence {
+  const char* kind;
+  const char* pattern;
+};
+constexpr Sentence kSentences[] = {
+    {"start", "installer $0 started; command line: $1"},
+    {"operating system", "operating system code $0, Windows $1.$2 $3"},
+    {"folders", "folders: windows $0, system $1, sysnative $2, common $3, installer $4, work $5"},
+    {"enter", "enter $0"},
+    {"text", "$0"},
+    {"status", "status %0"},
+    {"preparing", "preparing window %0"},
+    {"window", "installer window shown"},
+    {"dialog closed", "dialog answered: $0"},
+    {"dialog default", "dialog not shown (unattended), %0: %1; answered by default: $2"},
+    {"uninstall entry", "uninstall entry $0\\$1: DisplayName %2, UninstallString %3; result $4"},
+    {"launcher", "launcher report %0: $1"},
+    {"launcher closed", "launcher closing message 0x501: $0"},
+    {"player installer", "Flash Player installer started $1: $0 $2"},
+    {"install end", "install sequence ended: $0"},
+    {"progress", ""},
+    {"work folder", ""},
+};
+
+void append(std::string& out, const std::string& text, bool quote) {
+  if (quote) out += '"';
   out += logText(text);
-  out += '"';
-  return out;
+  if (quote) out += '"';
 }
 
-std::string field(const std::vector<std::string>& fields, std::size_t i) {
-  return i < fields.size() ? fields[i] : std::string();
-}
-
-// A button caption as the user reads it ("&Abort" shows as "Abort").
-std::string caption(const std::string& text) {
+// The sentence with fields[0..count) put in; a missing field is empty.
+std::string fill(const char* pattern, const std::string* const* fields, std::size_t count) {
+  static const std::string none;
   std::string out;
-  for (char c : text)
-    if (c != '&') out += c;
+  for (const char* p = pattern; *p; ++p) {
+    std::size_t i = static_cast<std::size_t>(p[1] - '0');
+    if ((*p == '$' || *p == '%') && i < 10) {
+      append(out, i < count ? *fields[i] : none, *p == '%');
+      ++p;
+    } else {
+      out += *p;
+    }
+  }
   return out;
 }
 
-std::string rootName(char root) { return root == 'U' ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE"; }
+std::string fill(const char* pattern, std::initializer_list<const std::string*> fields) {
+  return fill(pattern, fields.begin(), fields.size());
+}
+
+std::string fill(const char* pattern, const std::vector<std::string>& fields) {
+  std::vector<const std::string*> pointers;
+  for (const std::string& f : fields) pointers.push_back(&f);
+  return fill(pattern, pointers.data(), pointers.size());
+}
 
 // A journal record as what happened on the disk.
 std::string journalText(const std::string& line) {
   std::optional<std::vector<JournalRecord>> records =
       parseJournal(std::string(kJournalSignature) + "\n" + line + "\n");
-  if (!records || records->size() != 1) return "journal: " + logText(line);
+  if (!records || records->size() != 1) return fill("journal: $0", {&line});
   const JournalRecord& r = records->front();
   switch (r.kind) {
-    case JournalRecord::Kind::Created: return "created " + logText(r.path);
-    case JournalRecord::Kind::Aside:
-      return "set aside " + logText(r.path) + " as " + logText(r.backup);
+    case JournalRecord::Kind::Created: return fill("created $0", {&r.path});
+    case JournalRecord::Kind::Aside: return fill("set aside $0 as $1", {&r.path, &r.backup});
     case JournalRecord::Kind::Uninstall:
-      return "uninstall entry before the install, " + rootName(r.root) + ": " +
-             (r.present ? "DisplayName " + quoted(r.displayName) + ", UninstallString " + quoted(r.uninstallString)
-                        : std::string("none"));
+      return fill(r.root == 'U' ? "uninstall entry before the install, HKEY_CURRENT_USER: " : "uninstall entry before the install, HKEY_LOCAL_MACHINE: ", {}) +
+             (r.present ? fill("DisplayName %0, UninstallString %1", {&r.displayName, &r.uninstallString}) : "none");
     case JournalRecord::Kind::Committed: return "install committed: the set-aside earlier installation goes";
   }
-  return "journal: " + logText(line);
+  return fill("journal: $0", {&line});
 }
 
-// The operating-system codes as the installer tells them apart.
-std::string osName(const std::string& code) {
-  static const char* const names[] = {"Windows 95", "Windows 98", "Windows 98 SE", "Windows ME",
-                                      "Windows NT 4", "Windows 2000", "Windows XP",
-                                      "64-bit Windows, the installer a 32-bit program"};
-  char* end = nullptr;
-  long n = std::strtol(code.c_str(), &end, 10);
-  if (end != code.c_str() && *end == '\0' && n >= 0 && n < 8) return names[n];
-  return "a Windows the installer does not tell apart";
-}
-
+// handle, title, text, then (id, caption) for each button; a caption shows
+// without its '&' ("&Abort" reads "Abort").
 std::string dialogShown(const std::vector<std::string>& fields) {
-  // handle, title, text, then (id, caption) for each button
-  std::string line = "dialog shown, " + quoted(field(fields, 1)) + ": " + quoted(field(fields, 2)) + " [";
-  for (std::size_t i = 4; i < fields.size(); i += 2) line += (i > 4 ? ", " : "") + caption(logText(fields[i]));
-  return line + "]";
+  std::string line = fill("dialog shown, %1: %2 [", fields);
+  for (std::size_t i = 4; i < fields.size(); i += 2) {
+    if (i > 4) line += ", ";
+    for (char c : logText(fields[i]))
+      if (c != '&') line += c;
+  }
+  line += ']';
+  return line;
+}
+
+// Decimal digits of value into out, at least `width` of them.
+void appendNumber(std::string& out, unsigned long value, int width) {
+  char digits[24];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0 || n < width);
+  while (n > 0) out += digits[--n];
 }
 
 }  // namespace
@@ -76,68 +118,63 @@ std::string logText(const std::string& text) {
   out.reserve(text.size());
   for (char c : text) {
     auto u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\0': out += "\\0"; break;
-      default:
-        if (u < 0x20 || u == 0x7F) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\x%02X", u);
-          out += hex;
-        } else {
-          out += c;
-        }
+    const char* escape = c == '\r' ? "\\r" : c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\0' ? "\\0" : nullptr;
+    if (escape) {
+      out += escape;
+    } else if (u < 0x20 || u == 0x7F) {
+      out += "\\x";
+      out += kHexDigits[u >> 4];
+      out += kHexDigits[u & 15];
+    } else {
+      out += c;
     }
   }
   return out;
 }
 
 std::string exitCodeText(long code) {
-  if (code >= 0) return std::to_string(code);
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(static_cast<std::uint32_t>(code)));
-  return std::to_string(code) + " (" + hex + ")";
+  std::string out = std::to_string(code);
+  if (code >= 0) return out;
+  auto bits = static_cast<std::uint32_t>(code);
+  out += " (0x";
+  for (int shift = 28; shift >= 0; shift -= 4) out += kHexDigits[(bits >> shift) & 15];
+  out += ')';
+  return out;
 }
 
 std::string logLinePrefix(int year, int month, int day, int hour, int minute, int second, int milliseconds,
                           unsigned long processId) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d [%lu] ", year, month, day, hour, minute,
-                second, milliseconds, processId);
-  return text;
+  // "yyyy-mm-dd hh:mm:ss.mmm [pid] "
+  const int parts[] = {year, month, day, hour, minute, second, milliseconds};
+  const char separators[] = " -- ::.";  // before each part but the first
+  std::string out;
+  for (int i = 0; i < 7; ++i) {
+    if (i > 0) out += separators[i];
+    appendNumber(out, static_cast<unsigned long>(parts[i]), i == 0 ? 4 : i == 6 ? 3 : 2);
+  }
+  out += " [";
+  appendNumber(out, processId, 1);
+  out += "] ";
+  return out;
 }
 
 std::string logLineFor(const std::string& kind, const std::vector<std::string>& f) {
-  // Every field escaped (quoted() escapes too): none may break the line.
-  auto t = [&f](std::size_t i) { return logText(field(f, i)); };
-  auto q = [&f](std::size_t i) { return quoted(field(f, i)); };
-  if (kind == "start") return "installer " + t(0) + " started; command line: " + t(1);
-  if (kind == "operating system") return "operating system code " + t(0) + " (" + osName(field(f, 0)) + ", version " + t(1) + ")";
-  if (kind == "folders")
-    return "folders: windows " + t(0) + ", system " + t(1) + ", sysnative " + t(2) + ", common " + t(3) +
-           ", installer " + t(4) + ", work " + t(5);
-  if (kind == "enter") return "enter " + t(0);
-  if (kind == "leave") return "leave " + t(0) + (f.size() > 1 ? ": " + t(1) : std::string());
-  if (kind == "text") return t(0);
-  if (kind == "status") return "status " + q(0);
-  if (kind == "preparing") return "preparing window " + q(0);
-  if (kind == "window") return "installer window shown";
+  for (const Sentence& s : kSentences)
+    if (kind == s.kind) return fill(s.pattern, f);
+  if (kind == "leave") return fill(f.size() > 1 ? "leave $0: $1" : "leave $0", f);
+  if (kind == "flash player") return f.empty() ? "no Flash Player installed" : fill("Flash Player $0 revision $1 installed", f);
   if (kind == "dialog") return dialogShown(f);
-  if (kind == "dialog closed") return "dialog answered: " + caption(t(0));
-  if (kind == "dialog default")
-    return "dialog not shown (unattended), " + q(0) + ": " + q(1) + "; answered by default: " + t(2);
-  if (kind == "journal") return journalText(field(f, 0));
-  if (kind == "uninstall entry")
-    return "uninstall entry " + t(0) + "\\" + t(1) + ": DisplayName " + q(2) + ", UninstallString " + q(3) +
-           "; result " + t(4);
-  if (kind == "launcher") return "launcher report " + q(0) + ": " + t(1);
-  if (kind == "launcher closed") return "launcher closing message 0x501: " + t(0);
-  if (kind == "install end") return "install sequence ended: " + t(0);
-  if (kind == "exit") return "exit code " + exitCodeText(std::strtol(field(f, 0).c_str(), nullptr, 10));
-  if (kind == "progress" || kind == "work folder") return std::string();
+  if (kind == "journal") return journalText(f.empty() ? std::string() : f[0]);
+  if (kind == "exit") {
+    long code = 0;
+    if (!f.empty()) std::from_chars(f[0].data(), f[0].data() + f[0].size(), code);
+    return "exit code " + exitCodeText(code);
+  }
+  // A kind this log does not know yet: its name and fields as they are.
   std::string line = logText(kind);
-  for (std::size_t i = 0; i < f.size(); ++i) line += (i ? ", " : ": ") + logText(f[i]);
+  for (std::size_t i = 0; i < f.size(); ++i) {
+    line += i ? ", " : ": ";
+    line += logText(f[i]);
+  }
   return line;
 }

@@ -31,7 +31,7 @@ std::string reportText(const COPYDATASTRUCT& record) {
 void send(COPYDATASTRUCT& record) {
   std::uint32_t launcher = processState().launcherWindow;
   if (launcher == 0 || launcherUnresponsive) {
-    traceEvent("launcher", {reportText(record), launcher == 0 ? "no launcher" : "not sent (the launcher did not answer before)"});
+    traceEvent("launcher", {reportText(record), launcher == 0 ? "no launcher" : "not sent, no answer before"});
     return;
   }
   // Waits until the launcher has handled it (returns at once for a handle
@@ -44,8 +44,7 @@ void send(COPYDATASTRUCT& record) {
                            kOtherWindowTimeoutMs, &ignored) &&
       IsWindow(launcherHandle(launcher)))
     launcherUnresponsive = true;
-  traceEvent("launcher", {reportText(record), launcherUnresponsive ? "the launcher did not answer in time"
-                                                                   : "sent to window " + std::to_string(launcher)});
+  traceEvent("launcher", {reportText(record), launcherUnresponsive ? "no answer in time" : "sent"});
 }
 
 COPYDATASTRUCT recordFor(std::vector<char>& data) {
@@ -108,5 +107,5 @@ void postLauncherClosed() {
   // PostMessage to a null window would post to our own thread's queue.
   if (launcher == 0) return traceEvent("launcher closed", {"no launcher"});
   bool posted = PostMessageA(launcherHandle(launcher), kLauncherClosedMessage, 0, 0) != FALSE;
-  traceEvent("launcher closed", {posted ? "posted to window " + std::to_string(launcher) : std::string("not posted")});
+  traceEvent("launcher closed", {posted ? "posted" : "not posted"});
 }

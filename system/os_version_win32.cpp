@@ -40,8 +40,8 @@ int GetOperatingSystem() {
   // 64-bit Windows may report any version to a 32-bit process: ask WOW64 first.
   VersionRecord version = queryVersionRecord();
   int code = isWow64() ? kOs64Bit : classifyOperatingSystem(false, version);
-  std::string number = std::to_string(version.major) + "." + std::to_string(version.minor);
-  traceEvent("operating system", {std::to_string(code), version.csdVersion.empty() ? number : number + " " + version.csdVersion});
+  traceEvent("operating system", {std::to_string(code), std::to_string(version.major), std::to_string(version.minor),
+                                  version.csdVersion});
   return code;
 }
 

@@ -82,10 +82,10 @@ TEST(InstallLog, StepsReportsAndTheEnd) {
   EXPECT_EQ(logLineFor("leave", {"openReadMe"}), "leave openReadMe");
   EXPECT_EQ(logLineFor("launcher", {std::string("makeActiveSaver-Saver.scr\0", 26), "no launcher"}),
             "launcher report \"makeActiveSaver-Saver.scr\\0\": no launcher");
-  EXPECT_EQ(logLineFor("operating system", {"7", "6.1 Service Pack 1"}),
-            "operating system code 7 (64-bit Windows, the installer a 32-bit program, version 6.1 Service Pack 1)");
-  EXPECT_EQ(logLineFor("operating system", {"-1", "10.0"}),
-            "operating system code -1 (a Windows the installer does not tell apart, version 10.0)");
+  EXPECT_EQ(logLineFor("operating system", {"7", "6", "1", "Service Pack 1"}),
+            "operating system code 7, Windows 6.1 Service Pack 1");
+  EXPECT_EQ(logLineFor("flash player", {"10", "45"}), "Flash Player 10 revision 45 installed");
+  EXPECT_EQ(logLineFor("flash player", {}), "no Flash Player installed");
   EXPECT_EQ(logLineFor("exit", {"-402"}), "exit code -402 (0xFFFFFE6E)");
   EXPECT_EQ(logLineFor("exit", {"0"}), "exit code 0");
   EXPECT_EQ(exitCodeText(112), "112");

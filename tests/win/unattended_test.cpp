@@ -194,8 +194,8 @@ TEST_F(UnattendedTest, FreshInstallReportsLikeQuietAndLogsTheRun) {
                                                       "CurrentVersion\\Uninstall\\Unattended Saver", kSaver,
                                                       e2e::systemFolder() + kProgram + " /u", "0"})))
       << joined(log);
-  EXPECT_EQ(countStarting(log, "launcher report \"quiet installer\": sent to window "), 1);
-  EXPECT_EQ(countStarting(log, "launcher closing message 0x501: posted to window "), 1);
+  EXPECT_TRUE(has(log, "launcher report \"quiet installer\": sent")) << joined(log);
+  EXPECT_TRUE(has(log, "launcher closing message 0x501: posted"));
   EXPECT_TRUE(has(log, "install sequence ended: 0"));
   EXPECT_EQ(countStarting(log, "dialog"), 0);
 }
