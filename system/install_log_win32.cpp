@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <exception>
+
 #include "base/diagnostic_trace.h"
 #include "system/file_stream_win32.h"
 #include "system/install_log.h"
@@ -16,16 +18,21 @@ FileStream logFile;
 // installers logging to one file never overwrite each other's lines).
 bool appendAccess = false;
 
-void writeLine(const std::string& kind, const std::vector<std::string>& fields) {
-  std::string line = logLineFor(kind, fields);
-  if (line.empty()) return;
-  SYSTEMTIME t;
-  GetLocalTime(&t);
-  line = logLinePrefix(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds,
-                       GetCurrentProcessId()) + line + "\r\n";
-  std::uint64_t end = 0;
-  if (!appendAccess && (logFile.size(end) != errOk || logFile.seek(end) != errOk)) return;
-  logFile.write(line.data(), line.size());  // a log that cannot be written is left be
+// Called wherever an event is traced, window and hook procedures included:
+// nothing may escape from here, and a line that cannot be written is lost.
+void writeLine(const std::string& kind, const std::vector<std::string>& fields) noexcept {
+  try {
+    std::string line = logLineFor(kind, fields);
+    if (line.empty()) return;
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    line = logLinePrefix(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds,
+                         GetCurrentProcessId()) + line + "\r\n";
+    std::uint64_t end = 0;
+    if (!appendAccess && (logFile.size(end) != errOk || logFile.seek(end) != errOk)) return;
+    logFile.write(line.data(), line.size());
+  } catch (const std::exception&) {
+  }
 }
 
 // The elevated installer must not append to a file it was steered to: a link

@@ -429,6 +429,72 @@ TEST_F(UnattendedTest, LogPathsOutsideTheCodePageAndOnesThatCannotBeWritten) {
   expectWorkFolderGone();
 }
 
+// Points the user's "Local AppData" shell folder elsewhere while it lives,
+// both where the shell reads it and where it caches it.
+class LocalAppDataElsewhere {
+public:
+  explicit LocalAppDataElsewhere(const std::string& folder) {
+    for (Value& v : values_) {
+      UniqueRegKey key;
+      if (RegOpenKeyExA(HKEY_CURRENT_USER, v.key, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) continue;
+      char data[MAX_PATH * 2] = {};
+      DWORD size = sizeof data - 1;
+      v.saved = RegQueryValueExA(key.get(), kName, nullptr, &v.type, reinterpret_cast<BYTE*>(data), &size) ==
+                ERROR_SUCCESS;
+      v.data.assign(data, size);
+      RegSetValueExA(key.get(), kName, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                     static_cast<DWORD>(folder.size() + 1));
+    }
+  }
+  ~LocalAppDataElsewhere() {
+    for (Value& v : values_) {
+      UniqueRegKey key;
+      if (RegOpenKeyExA(HKEY_CURRENT_USER, v.key, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) continue;
+      if (v.saved)
+        RegSetValueExA(key.get(), kName, 0, v.type, reinterpret_cast<const BYTE*>(v.data.data()),
+                       static_cast<DWORD>(v.data.size()));
+      else
+        RegDeleteValueA(key.get(), kName);
+    }
+  }
+  LocalAppDataElsewhere(const LocalAppDataElsewhere&) = delete;
+  LocalAppDataElsewhere& operator=(const LocalAppDataElsewhere&) = delete;
+
+private:
+  static constexpr const char* kName = "Local AppData";
+  struct Value {
+    const char* key;
+    bool saved = false;
+    DWORD type = REG_SZ;
+    std::string data;
+  };
+  Value values_[2] = {{"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", false, REG_SZ, {}},
+                      {"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", false, REG_SZ, {}}};
+};
+
+// Run as SYSTEM, the installer gets SYSTEM's profile from the shell: the work
+// folder is made where the shell says (here a stand-in for
+// ...\config\systemprofile\AppData\Local) and removed again.
+TEST_F(UnattendedTest, WorkFolderFollowsTheProfileTheShellGives) {
+  e2e::FlashStandIn flash;
+  std::string path = installer(package());
+  const std::string local = rootDir() + "systemprofile\\AppData\\Local";
+  ASSERT_TRUE(winfs::makeFolders(local));
+  e2e::RunResult run;
+  {
+    LocalAppDataElsewhere elsewhere(local);
+    run = e2e::runInstaller(path, unattended(logPath()));
+  }
+  expectEndedByItself(run);
+  EXPECT_EQ(run.exitCode, 0);
+  Lines log = readLog(logPath());
+  auto folders = std::find_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("folders: ", 0) == 0; });
+  ASSERT_NE(folders, log.end());
+  EXPECT_NE(folders->find(", work " + local + "\\Brindlefax\\ZNK1\\"), std::string::npos) << *folders;
+  EXPECT_EQ(winfs::listFolder(local + "\\Brindlefax\\"), std::vector<std::string>{});
+  EXPECT_TRUE(e2e::uninstallEntryExists(kSaver));
+}
+
 // A sample of the hostile generator's families: "/qn" ends with the code
 // "/q" gives, and every dialog "/q" showed is in the log with its answer.
 TEST_F(UnattendedTest, HostileInstallersEndAsUnderQuietWithTheirMessagesLogged) {
