@@ -83,7 +83,8 @@ ErrorCode TInstallerForm::installScreenSaver() {
     if (saverFiles_) saverFiles_->releaseDataFile();
   }
   deleteFileForced(s.paths.dataFilePath);
-  if (result != errOk && result != errUserAbort) tracedStep("removeInstalledFiles", [this] { removeInstalledFiles(); });
+  if (result != errOk && result != errUserAbort)
+    tracedStep("removeInstalledFiles", [this] { removeInstalledFiles(); });
   if (!s.cancelRequested) {
     setupFormForInstallationComplete(result);
   } else {
@@ -115,7 +116,8 @@ ErrorCode TInstallerForm::runInstallSteps() {
   saverFiles_ = std::make_unique<SaverFiles>(*this);
   SaverFiles& files = *saverFiles_;
   if (goingOn(s, result))
-    result = tracedStep("extractInstallItems", [&] { return files.extractInstallItems(s.paths.tempDatPath, hasReadMe_); });
+    result = tracedStep("extractInstallItems",
+                        [&] { return files.extractInstallItems(s.paths.tempDatPath, hasReadMe_); });
   if (goingOn(s, result)) result = tracedStep("readSaverRecord", [&files] { return files.readSaverRecord(); });
   if (goingOn(s, result)) raiseIfTestAsks("expandDataFile");
   if (goingOn(s, result)) result = tracedStep("expandDataFile", [&files] { return files.expandDataFile(); });

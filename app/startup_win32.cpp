@@ -72,7 +72,8 @@ void TInstallerForm::initializeInstaller() {
   if (errorCode == errOk) traceEvent("work folder", {s.folders.workFolder});
   removeStartupShortcut(this);
   if (errorCode == errOk) initPackagePaths();
-  if (errorCode == errOk) errorCode = tracedStep("copyInstallerToTempFile", [this] { return copyInstallerToTempFile(*this); });
+  if (errorCode == errOk)
+    errorCode = tracedStep("copyInstallerToTempFile", [this] { return copyInstallerToTempFile(*this); });
   if (errorCode == errOk) errorCode = tracedStep("readInstallerHeader", [this] { return readInstallerHeader(*this); });
   if (errorCode == errOk) {
     notifyLauncher("read installer heard file");
@@ -95,7 +96,8 @@ void TInstallerForm::initializeInstaller() {
   if (errorCode == errOk) initSaverPaths();
   // An install that was killed or cut off by a power failure is finished or
   // rolled back before anything else touches the saver.
-  if (errorCode == errOk) tracedStep("recoverInterruptedInstalls", [&s] { recoverInterruptedInstalls(s.folders.commonFolder); });
+  if (errorCode == errOk)
+    tracedStep("recoverInterruptedInstalls", [&s] { recoverInterruptedInstalls(s.folders.commonFolder); });
   // 9: the read-me.
   if (errorCode == errOk) {
     hasReadMe_ = s.header.hasReadMe != 0;

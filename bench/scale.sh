@@ -279,7 +279,8 @@ for name in "${cases[@]}"; do
   cp_s=$(median "${cps[@]}") install_s=$(median "${installs[@]}") copyfile_s=$(median "${copyfiles[@]}")
   floor_s=$(median "${floors[@]}") ready_s=$(median "${readys[@]}")
   printf '%-9s %8s %6s %6s %10s %7s %9s %8s %8s %6s %7s %11s %9s %7s %10s\n' "$name" "$(mib "$size")" "$cp_s" \
-    "$(median "${dds[@]}")" "$copyfile_s" "$floor_s" "$install_s" "$(median "${qns[@]}")" "$(median "${qn_ratios[@]}")" \
+    "$(median "${dds[@]}")" "$copyfile_s" "$floor_s" "$install_s" "$(median "${qns[@]}")" \
+    "$(median "${qn_ratios[@]}")" \
     "$(awk -v a="$install_s" -v b="$cp_s" 'BEGIN {printf "%.1f", a / b}')" \
     "$(awk -v a="$install_s" -v b="$floor_s" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}')" \
     "$(mib "$peak")" "$(awk -v k="$hwm" 'BEGIN {printf "%.1f", k / 1024}')" "$ready_s" \

@@ -80,7 +80,8 @@ std::string journalText(const std::string& line) {
     case JournalRecord::Kind::Created: return fill("created $0", {&r.path});
     case JournalRecord::Kind::Aside: return fill("set aside $0 as $1", {&r.path, &r.backup});
     case JournalRecord::Kind::Uninstall:
-      return fill(r.root == 'U' ? "uninstall entry before the install, HKEY_CURRENT_USER: " : "uninstall entry before the install, HKEY_LOCAL_MACHINE: ", {}) +
+      return std::string("uninstall entry before the install, ") +
+             (r.root == 'U' ? "HKEY_CURRENT_USER: " : "HKEY_LOCAL_MACHINE: ") +
              (r.present ? fill("DisplayName %0, UninstallString %1", {&r.displayName, &r.uninstallString}) : "none");
     case JournalRecord::Kind::Committed: return "install committed: the set-aside earlier installation goes";
   }
@@ -162,7 +163,8 @@ std::string logLineFor(const std::string& kind, const std::vector<std::string>& 
   for (const Sentence& s : kSentences)
     if (kind == s.kind) return fill(s.pattern, f);
   if (kind == "leave") return fill(f.size() > 1 ? "leave $0: $1" : "leave $0", f);
-  if (kind == "flash player") return f.empty() ? "no Flash Player installed" : fill("Flash Player $0 revision $1 installed", f);
+  if (kind == "flash player")
+    return f.empty() ? "no Flash Player installed" : fill("Flash Player $0 revision $1 installed", f);
   if (kind == "dialog") return dialogShown(f);
   if (kind == "journal") return journalText(f.empty() ? std::string() : f[0]);
   if (kind == "exit") {

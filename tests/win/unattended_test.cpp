@@ -246,7 +246,8 @@ TEST_F(UnattendedTest, UpgradeReplacesTheEarlierInstallationWithNothingLeft) {
   ASSERT_EQ(e2e::runInstaller(installer(package(older), "Old.exe"), unattended("")).exitCode, 0);
   ASSERT_TRUE(winfs::exists(saverFolder() + "only in the older.txt"));
 
-  e2e::RunResult run = e2e::runInstaller(installer(package(data(" v2"), "MZ saver v2"), "New.exe"), unattended(logPath()));
+  e2e::RunResult run =
+      e2e::runInstaller(installer(package(data(" v2"), "MZ saver v2"), "New.exe"), unattended(logPath()));
   expectEndedByItself(run);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(winfs::readText(e2e::systemFolder() + kProgram), "MZ saver v2");
@@ -488,7 +489,8 @@ TEST_F(UnattendedTest, WorkFolderFollowsTheProfileTheShellGives) {
   expectEndedByItself(run);
   EXPECT_EQ(run.exitCode, 0);
   Lines log = readLog(logPath());
-  auto folders = std::find_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("folders: ", 0) == 0; });
+  auto folders =
+      std::find_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("folders: ", 0) == 0; });
   ASSERT_NE(folders, log.end());
   EXPECT_NE(folders->find(", work " + local + "\\Brindlefax\\ZNK1\\"), std::string::npos) << *folders;
   EXPECT_EQ(winfs::listFolder(local + "\\Brindlefax\\"), std::vector<std::string>{});
