@@ -1,7 +1,8 @@
 // Unattended installs ("/qn") and the log ("/log=<path>"), end to end under
-// wine64.  No dialog answerer runs in these tests: a dialog the installer
+// wine64.  No dialog answerer runs for a "/qn" run: a dialog the installer
 // showed would stay until the harness's time limit ended the run, so every
-// run that ends by itself showed none.
+// such run that ends by itself showed none.  Only the "/q" runs they are
+// compared with have their dialogs answered.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,6 +13,7 @@
 #include <set>
 
 #include "base/messages.h"
+#include "resources/version.h"
 #include "system/file_stream_win32.h"
 #include "system/folders_win32.h"
 #include "system/install_log.h"
@@ -177,7 +179,7 @@ TEST_F(UnattendedTest, FreshInstallReportsLikeQuietAndLogsTheRun) {
 
   Lines log = readLog(logPath());
   ASSERT_FALSE(log.empty());
-  EXPECT_EQ(log.front().rfind("installer 3.8.4.0 started; command line: ", 0), 0u) << log.front();
+  EXPECT_EQ(log.front().rfind("installer " INSTALLER_VERSION_TEXT " started; command line: ", 0), 0u) << log.front();
   EXPECT_NE(log.front().find("/qn"), std::string::npos);
   EXPECT_EQ(log.back(), "exit code 0");
   EXPECT_EQ(countStarting(log, "operating system code "), 1);
@@ -349,6 +351,18 @@ TEST_F(UnattendedTest, DamagedInstallerEndsWithItsCodeAndBothMessagesInTheLog) {
   EXPECT_TRUE(has(log, answeredByDefault(startupErrorMessage(errShortHeader), "Abort")));
   expectWorkFolderGone();
 
+  // With "/q" the same dialogs are shown, and the log has them with the button pressed.
+  e2e::RunOptions quiet;
+  quiet.args = {"/q", "/log=" + logPath()};
+  DeleteFileA(logPath().c_str());
+  e2e::RunResult shown = e2e::runInstaller(bare, quiet);
+  EXPECT_EQ(shown.exitCode, errShortHeader);
+  ASSERT_EQ(shown.dialogs.size(), 2u);
+  log = readLog(logPath());
+  EXPECT_TRUE(has(log, logLineFor("dialog", {"", "Error", startupErrorMessage(errShortHeader).text, "3", "&Abort"})))
+      << joined(log);
+  EXPECT_EQ(countStarting(log, "dialog answered: Abort"), 2);
+
   // A changed byte under the integrity trailer.
   Bytes damaged = e2e::buildInstaller(package());
   damaged[INSTALLER_SIZE_IN_BYTES2 + 8] ^= 0x55;
@@ -359,7 +373,7 @@ TEST_F(UnattendedTest, DamagedInstallerEndsWithItsCodeAndBothMessagesInTheLog) {
   EXPECT_EQ(run.exitCode, errChecksumMismatch);
   log = readLog(logPath());
   EXPECT_TRUE(has(log, answeredByDefault(startupErrorMessage(errChecksumMismatch), "Abort"))) << joined(log);
-  EXPECT_EQ(countStarting(log, "installer 3.8.4.0 started"), 2);  // appended to
+  EXPECT_EQ(countStarting(log, "installer " INSTALLER_VERSION_TEXT " started"), 2);  // appended to
   expectNothingOfTheSaver();
 }
 
