@@ -8,7 +8,9 @@
 
 #include "base/application_win32.h"
 #include "base/diagnostic_trace.h"
+#include "base/install_ui.h"
 #include "base/messages.h"
+#include "base/process_state.h"
 #include "resources/resource_ids.h"
 #include "system/win_text_win32.h"
 
@@ -189,11 +191,20 @@ int showMessageDialog(DialogKind kind, DialogButtons buttons, const std::string&
 
 int showMessage(const MessageSpec& spec) {
   if (!spec.show) return 0;
-  if (spec.kind == DialogKind::Plain) {
-    showPlainMessage(spec.text);
-    return IDOK;
+  std::string title = spec.kind == DialogKind::Plain ? Application::instance().title() : dialogTitle(spec.kind);
+  // Nobody is there to answer: the dialog's default is taken, and logged.
+  if (processState().unattended) {
+    int answer = unattendedAnswer(spec.buttons);
+    traceEvent("dialog default", {title, spec.text, buttonName(answer)});
+    return answer;
   }
-  return showMessageDialog(spec.kind, spec.buttons, spec.text);
+  int answer = IDOK;
+  if (spec.kind == DialogKind::Plain)
+    showPlainMessage(spec.text);
+  else
+    answer = showMessageDialog(spec.kind, spec.buttons, spec.text);
+  traceEvent("dialog closed", {buttonName(answer)});
+  return answer;
 }
 
 void showPlainMessage(const std::string& text) {

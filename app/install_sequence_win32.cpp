@@ -88,12 +88,12 @@ ErrorCode TInstallerForm::installScreenSaver() {
   // files are on the disk, the earlier installation's backups go).  A commit
   // that cannot be recorded fails the install like any step.
   if (result == errOk && !s.cancelRequested) result = installJournal().commit();
-  if (result != errOk && result != errUserAbort) removeInstalledFiles();
+  if (result != errOk && result != errUserAbort) tracedStep("removeInstalledFiles", [this] { removeInstalledFiles(); });
   if (!s.cancelRequested) {
     setupFormForInstallationComplete(result);
   } else {
     showStatus(loadText(IDS_STATUS_ABORTED_CLEANUP));
-    if (result != errUserAbort) removeInstalledFiles();
+    if (result != errUserAbort) tracedStep("removeInstalledFiles", [this] { removeInstalledFiles(); });
     resetFormAfterAbort();
   }
   traceEvent("install end", {std::to_string(result)});
@@ -104,29 +104,36 @@ ErrorCode TInstallerForm::runInstallSteps() {
   ProcessState& s = processState();
   ErrorCode result = errOk;
   setupInstallerFormForInstallation();
-  if (!s.cancelRequested) closeDisplayProperties();
+  if (!s.cancelRequested) tracedStep("closeDisplayProperties", [] { closeDisplayProperties(); });
   if (!s.cancelRequested) {
-    result = prepareSaverFolder(s.folders.commonFolder, s.paths.saverName, runMode_ != 4,
+    result = tracedStep("prepareSaverFolder", [this, &s] {
+      return prepareSaverFolder(s.folders.commonFolder, s.paths.saverName, runMode_ != 4,
                                 loadText(IDS_OVERWRITE_QUESTION), *this);
+    });
     if (result == errUserAbort) s.cancelRequested = true;
     InvalidateRect(preparing_.handle(), nullptr, TRUE);
     UpdateWindow(preparing_.handle());
   }
   saverFiles_ = std::make_unique<SaverFiles>(*this);
-  if (goingOn(s, result)) result = saverFiles_->extractInstallItems(s.paths.tempDatPath, hasReadMe_);
-  if (goingOn(s, result)) result = saverFiles_->readSaverRecord();
+  SaverFiles& files = *saverFiles_;
+  if (goingOn(s, result))
+    result = tracedStep("extractInstallItems",
+                        [&] { return files.extractInstallItems(s.paths.tempDatPath, hasReadMe_); });
+  if (goingOn(s, result)) result = tracedStep("readSaverRecord", [&files] { return files.readSaverRecord(); });
   if (goingOn(s, result)) raiseIfTestAsks("expandDataFile");
-  if (goingOn(s, result)) result = saverFiles_->expandDataFile();
-  if (goingOn(s, result)) result = saverFiles_->writeSaverDataFile();
+  if (goingOn(s, result)) result = tracedStep("expandDataFile", [&files] { return files.expandDataFile(); });
+  if (goingOn(s, result)) result = tracedStep("writeSaverDataFile", [&files] { return files.writeSaverDataFile(); });
   if (goingOn(s, result)) notifyLauncher(std::string("makeActiveSaver-") + s.header.items[6].fileName + '\0');
   if (goingOn(s, result))
-    result = copyLicenseAndReadMe(s.folders.workFolder, s.paths.saverFolder,
+    result = tracedStep("copyLicenseAndReadMe", [this, &s] {
+      return copyLicenseAndReadMe(s.folders.workFolder, s.paths.saverFolder,
                                   hasLicense_ ? s.header.items[4].fileName : std::string(),
                                   hasReadMe_ ? s.header.items[5].fileName : std::string());
-  if (goingOn(s, result)) openReadMe();
+    });
+  if (goingOn(s, result)) tracedStep("openReadMe", [this] { openReadMe(); });
   if (goingOn(s, result)) {
     raiseIfTestAsks("registerUninstall");
-    registerUninstall(s.paths.saverName);
+    tracedStep("registerUninstall", [&s] { return registerUninstall(s.paths.saverName); });
     result = errOk;  // the registration's outcome does not count
   }
   return result;
@@ -181,6 +188,10 @@ void TInstallerForm::removeInstalledFiles() {
 void TInstallerForm::openReadMe() {
   const ProcessState& s = processState();
   if (!s.header.hasReadMe) return;
+  if (s.unattended) {  // nobody is there to read it; as SYSTEM there is no desktop at all
+    traceEvent("text", {"read-me not opened: unattended run"});
+    return;
+  }
   std::string path = s.paths.saverFolder + s.header.items[5].fileName;
   // As the desktop's user where the system offers that, not with our
   // (elevated) token.  A shell that does not answer may still open it: it

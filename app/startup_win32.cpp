@@ -62,6 +62,9 @@ void TInstallerForm::initializeInstaller() {
   bool quiet = false, quietSwitchGiven = false, installedWithoutWindow = false;
   s.launcherWindow = 0;
   s.operatingSystemCode = GetOperatingSystem();
+  const std::vector<std::string> params = commandLineParameters(winCommandLine().c_str());
+  // Known before the first step: any of them may end in a dialog.
+  s.unattended = hasUnattendedSwitch(params);
   // Dialogs and pauses of the sequence handle messages: a window closed
   // meanwhile ends the sequence after its current step.
   auto stopIfClosed = [&] {
@@ -69,17 +72,23 @@ void TInstallerForm::initializeInstaller() {
   };
 
   // 3-8: folders, package, command line.
-  errorCode = initInstallerFolders(winModuleFileName());
+  errorCode = tracedStep("initInstallerFolders", [] { return initInstallerFolders(winModuleFileName()); });
+  const InstallerFolders& f = s.folders;
+  traceEvent("folders",
+             {f.windowsFolder, f.systemFolder, f.sysnativeFolder, f.commonFolder, f.exeFolder, f.workFolder});
   if (errorCode == errOk) traceEvent("work folder", {s.folders.workFolder});
   removeStartupShortcut(this);
   if (errorCode == errOk) initPackagePaths();
-  if (errorCode == errOk) errorCode = copyInstallerToTempFile(*this);
-  if (errorCode == errOk) errorCode = readInstallerHeader(*this);
+  if (errorCode == errOk)
+    errorCode = tracedStep("copyInstallerToTempFile", [this] { return copyInstallerToTempFile(*this); });
+  if (errorCode == errOk) errorCode = tracedStep("readInstallerHeader", [this] { return readInstallerHeader(*this); });
   if (errorCode == errOk) {
     notifyLauncher("read installer heard file");
     runMode_ = s.header.installerMode;
-    for (const std::string& param : commandLineParameters(winCommandLine().c_str())) {
-      if (!isQuietSwitch(param)) continue;
+    // "/qn" is "/q" with no dialog: the same window, reports and exit code.
+    for (const std::string& param : params) {
+      traceEvent("text", {"command line parameter: " + param});
+      if (!isQuietSwitch(param) && !isUnattendedSwitch(param)) continue;
       runMode_ = 4;
       notifyLauncher("quiet installer");
       quietSwitchGiven = true;
@@ -100,23 +109,34 @@ void TInstallerForm::initializeInstaller() {
   // An install of this saver that was killed or cut off by a power failure
   // is finished or undone before anything else touches the saver.
   if (errorCode == errOk)
-    recoverInterruptedInstall(InstallJournal::pathFor(s.folders.commonFolder, s.paths.saverName),
-                              journalScopeFor(s.paths.saverName), this);
+    tracedStep("recoverInterruptedInstall", [this, &s] {
+      return recoverInterruptedInstall(InstallJournal::pathFor(s.folders.commonFolder, s.paths.saverName),
+                                       journalScopeFor(s.paths.saverName), this);
+    });
   // 9: the read-me.
   if (errorCode == errOk) {
     hasReadMe_ = s.header.hasReadMe != 0;
-    if (hasReadMe_) errorCode = extractReadMe(*this);
+    if (hasReadMe_) errorCode = tracedStep("extractReadMe", [this] { return extractReadMe(*this); });
   }
   stopIfClosed();
   // 10-15: the Flash Player.
-  if (errorCode == errOk) getFlashPlayerVersion(kFlashProbeAttempts, installed, installedMajor, installedRevision);
+  if (errorCode == errOk) {
+    getFlashPlayerVersion(kFlashProbeAttempts, installed, installedMajor, installedRevision);
+    if (installed)
+      traceEvent("flash player", {std::to_string(installedMajor), std::to_string(installedRevision)});
+    else
+      traceEvent("flash player");
+  }
   requiredFlashMajor_ = requiredFlashRevision_ = 0;
   if (errorCode == errOk && s.header.hasFlashAXInstaller &&
       !requiredFlashVersion(s.header.flashAXInstallerVersion, requiredFlashMajor_, requiredFlashRevision_))
     errorCode = errCorruptPackage;  // an installer version the tables do not know
   if (errorCode == errOk)
-    errorCode = verifyFlashAXInstallerCanRunOnThisMachine(s.operatingSystemCode, requiredFlashMajor_);
-  if (errorCode == errOk && s.header.hasFlashAXInstaller) errorCode = extractFlashActiveXInstaller(*this);
+    errorCode = tracedStep("verifyFlashAXInstallerCanRunOnThisMachine", [this, &s] {
+      return verifyFlashAXInstallerCanRunOnThisMachine(s.operatingSystemCode, requiredFlashMajor_);
+    });
+  if (errorCode == errOk && s.header.hasFlashAXInstaller)
+    errorCode = tracedStep("extractFlashActiveXInstaller", [this] { return extractFlashActiveXInstaller(*this); });
   if (errorCode == errOk) {
     FlashDecision d = decideFlashUpdate(installed, installedMajor, installedRevision, s.header.hasFlashAXInstaller != 0,
                                         requiredFlashMajor_, requiredFlashRevision_);
@@ -129,8 +149,11 @@ void TInstallerForm::initializeInstaller() {
     // The player installer runs elevated: it must still be the package's own
     // file (held open since it was written, so it stays so while it starts).
     if (flashUpdateNeeded_) errorCode = verifyWorkFile(2, s.folders.workFolder + s.header.items[2].fileName);
+    // Unattended, the player installer is not shown again for a user to complete.
     if (flashUpdateNeeded_ && errorCode == errOk)
-      errorCode = handleFlashActiveXControlUpdate(s.header.items[2].fileName);
+      errorCode = tracedStep("handleFlashActiveXControlUpdate", [&s] {
+        return handleFlashActiveXControlUpdate(s.header.items[2].fileName, !s.unattended);
+      });
     if (errorCode == errFlashPlayerMissing) {
       errorCode = errFlashInstallFailed;
       SetWindowPos(hwnd_, nullptr, -3000, -3000, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -146,7 +169,7 @@ void TInstallerForm::initializeInstaller() {
   if (errorCode == errOk && !quiet) {
     hasLicense_ = s.header.hasLicense != 0;
     if (hasLicense_) {
-      errorCode = extractLicense(*this);
+      errorCode = tracedStep("extractLicense", [this] { return extractLicense(*this); });
       if (errorCode == errOk && !arrangeWithLicense(s.folders.workFolder + s.header.items[4].fileName))
         errorCode = errCorruptPackage;  // a license that cannot be read at all
     } else {
@@ -158,7 +181,8 @@ void TInstallerForm::initializeInstaller() {
   }
   stopIfClosed();
   // 18-19: the preview.
-  if (errorCode == errOk && s.header.installerMode != 4) errorCode = extractPreview(*this);
+  if (errorCode == errOk && s.header.installerMode != 4)
+    errorCode = tracedStep("extractPreview", [this] { return extractPreview(*this); });
   if (errorCode == errOk && !quiet) {
     std::string preview = s.folders.workFolder + s.header.items[3].fileName;
     if (runMode_ == 1 || runMode_ == 8) {
@@ -169,7 +193,7 @@ void TInstallerForm::initializeInstaller() {
       BringWindowToTop(bmpPanel_->handle());
     } else if (runMode_ == 2 || runMode_ == 3) {
       ShowWindow(moviePanel_->handle(), SW_SHOW);
-      errorCode = moviePanel_->playMovie(preview);
+      errorCode = tracedStep("playMovie", [this, &preview] { return moviePanel_->playMovie(preview); });
       if (errorCode != errOk && closeRequested_) errorCode = errUserAbort;  // closed: no install
       if (errorCode == errOk) {
         app.bringToFront();
@@ -192,7 +216,7 @@ void TInstallerForm::initializeInstaller() {
     SetWindowPos(hwnd_, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                  (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  if (errorCode == errOk && quiet) runQuietInstall();
+  if (errorCode == errOk && quiet) tracedStep("runQuietInstall", [this] { runQuietInstall(); });
   hourglass.reset();
   if (!quiet && !installedWithoutWindow) stopIfClosed();
 

@@ -11,7 +11,10 @@
 #include "app/installer_form_win32.h"
 #include "app/preparing_window_win32.h"
 #include "base/text.h"
+#include "resources/version.h"
+#include "system/command_line.h"
 #include "system/handles_win32.h"
+#include "system/install_log_win32.h"
 #include "system/system_library_win32.h"
 #include "system/win_text_win32.h"
 
@@ -23,13 +26,28 @@ namespace {
 // acknowledgement is then the system's error code, as ERROR_DISK_FULL).
 constexpr char kTraceFilesVariable[] = "SAVER_INSTALLER_TRACE_FILES";
 
+bool traceFilesForTests = false;
+
 DWORD traceFileOperation(const FileOperation& op) {
   static const char* const kinds[] = {"create", "write",         "flush", "rename",    "delete",
                                       "mkdir",  "rmdir",         "copy",  "attributes"};
-  char answer = traceEventAnswered(
-      "file", {kinds[static_cast<int>(op.kind)], op.path, op.other, std::to_string(op.offset),
-               std::string(static_cast<const char*>(op.data), op.data ? op.size : 0), std::to_string(op.attributes)});
-  return answer == 'k' || answer == 0 ? 0 : static_cast<unsigned char>(answer);
+  // The log's own writes are file operations too.
+  static bool inside = false;
+  if (inside) return 0;
+  inside = true;
+  ScopeExit leave([] { inside = false; });
+  const char* kind = kinds[static_cast<int>(op.kind)];
+  if (traceFilesForTests) {
+    char answer = traceEventAnswered(
+        "file", {kind, op.path, op.other, std::to_string(op.offset),
+                 std::string(static_cast<const char*>(op.data), op.data ? op.size : 0), std::to_string(op.attributes)});
+    return answer == 'k' || answer == 0 ? 0 : static_cast<unsigned char>(answer);
+  }
+  // For the log: every file and folder made, renamed, copied or deleted.
+  if (op.kind != FileOperation::Kind::Write && op.kind != FileOperation::Kind::Flush &&
+      op.kind != FileOperation::Kind::Attributes)
+    traceEvent("file", {kind, op.path, op.other});
+  return 0;
 }
 
 std::string executableFileName() {
@@ -50,8 +68,17 @@ void __verbose_terminate_handler() { std::abort(); }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   restrictLibrarySearch();
-  if (GetEnvironmentVariableA(kTraceFilesVariable, nullptr, 0) > 0 && traceOn())
-    setFileOperationObserver(traceFileOperation);
+  // The log, when asked for, sees the whole run: from here to the exit code.
+  InstallLog log(logPathParameter(commandLineParameters(winCommandLine().c_str())));
+  traceEvent("start", {INSTALLER_VERSION_TEXT, winCommandLine()});
+  auto finish = [](int exitCode) {
+    traceEvent("exit", {std::to_string(exitCode)});
+    return exitCode;
+  };
+  // The file operations go to the log as what was written where, and with
+  // SAVER_INSTALLER_TRACE_FILES to the test channel in full.
+  traceFilesForTests = GetEnvironmentVariableA(kTraceFilesVariable, nullptr, 0) > 0 && traceOn();
+  if (traceFilesForTests || log.open()) setFileOperationObserver(traceFileOperation);
   // The progress bar's class comes from comctl32, taken from the system folder.
   UniqueModule commonControls(loadSystemLibrary("comctl32.dll"));
   if (auto init = procAddress<decltype(&::InitCommonControls)>(commonControls.get(), "InitCommonControls"))
@@ -65,7 +92,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   app.setTitle(loadText(IDS_PREPARING_INSTALLATION_TITLE));
 
   PreparingWindow preparing;
-  if (!preparing.create(instance)) return 1;
+  if (!preparing.create(instance)) return finish(1);
   app.setMainWindow(preparing.handle());
   preparing.setCaption(executableFileName());
   preparing.setMessage(loadText(IDS_PREPARING_INSTALLATION_TITLE));
@@ -75,5 +102,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   app.run();
   // The windows and COM objects go before COM and the common controls.
   destroyInstallerForm();
-  return app.exitCode();
+  return finish(app.exitCode());
 }

@@ -1,5 +1,5 @@
 // The trace channel: the client end of a named pipe the test harness
-// created, written from the GUI thread only.
+// created, written from the GUI thread only; and the sink beside it.
 #include "base/diagnostic_trace.h"
 
 #include <windows.h>
@@ -47,13 +47,30 @@ Channel& channel() {
   return c;
 }
 
+TraceSink sink = nullptr;
+
 }  // namespace
 
-bool traceOn() { return channel().open(); }
+void setTraceSink(TraceSink s) { sink = s; }
+
+bool traceOn() { return sink || channel().open(); }
 
 void traceEvent(const std::string& kind, const std::vector<std::string>& fields) { traceEventAnswered(kind, fields); }
 
 char traceEventAnswered(const std::string& kind, const std::vector<std::string>& fields) {
-  if (!traceOn()) return 0;
-  return channel().send(encodeTraceEvent(kind, fields));
+  if (sink) sink(kind, fields);
+  return channel().open() ? channel().send(encodeTraceEvent(kind, fields)) : 0;
+}
+
+void traceEvent(std::string_view kind, std::initializer_list<std::string_view> fields) {
+  if (!traceOn()) return;
+  traceEvent(std::string(kind), std::vector<std::string>(fields.begin(), fields.end()));
+}
+
+void traceEnter(const char* name) { traceEvent("enter", {name}); }
+
+void traceLeave(const char* name) { traceEvent("leave", {name}); }
+
+void traceLeave(const char* name, long result) {
+  if (traceOn()) traceEvent("leave", {name, std::to_string(result)});
 }

@@ -15,6 +15,30 @@ constexpr int kButtonAbort = 3;
 constexpr int kButtonYes = 6;
 constexpr int kButtonNo = 7;
 
+// The button an unattended run ("/qn") takes instead of showing a dialog:
+// the only one of a single-button dialog; No to a question (the control
+// panel is not opened); OK to the overwrite question, which replaces the
+// earlier installation as a quiet run does.
+constexpr int unattendedAnswer(DialogButtons buttons) {
+  switch (buttons) {
+    case DialogButtons::Abort: return kButtonAbort;
+    case DialogButtons::YesNo: return kButtonNo;
+    default: return kButtonOk;
+  }
+}
+
+// A button's name, for the log.
+constexpr const char* buttonName(int button) {
+  switch (button) {
+    case kButtonOk: return "OK";
+    case kButtonCancel: return "Cancel";
+    case kButtonAbort: return "Abort";
+    case kButtonYes: return "Yes";
+    case kButtonNo: return "No";
+    default: return "none";
+  }
+}
+
 class InstallUi {
 public:
   virtual ~InstallUi() = default;

@@ -36,6 +36,7 @@ struct ProcessState {
   int operatingSystemCode = -1;   // 7: 64-bit Windows, 4: NT 4 or earlier
   bool isInstalling = false;      // an install started by the Install button runs
   bool cancelRequested = false;   // the user asked to cancel the running install
+  bool unattended = false;        // "/qn": no dialog is shown, each takes its default answer
   std::uint32_t launcherWindow = 0;     // the launcher's window handle, 0 = none
   std::int32_t cachedFlashMajor = -1;   // version the Flash control reported; -1 = none yet
   std::int32_t cachedFlashRevision = -1;

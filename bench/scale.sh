@@ -21,6 +21,10 @@
 #                 "temp.dat", the data file written out, the members
 #                 expanded from it) cost at least that under Wine
 #   install_s     a quiet install ("/q") from start to process end
+#   qn_log_s      an unattended install with its log ("/qn /log=<file>"),
+#                 in the same repeat as install_s (their order alternates)
+#   qn_ratio      qn_log_s / install_s, the median of the repeats' ratios
+#                 (goal: no measurable cost of the log, about 1.00)
 #   ratio         install_s / cp_s (says little: cp copies inside the kernel)
 #   floor_x       install_s / floor_s (goals: 1.5 for one stored member,
 #                 2 for 1000 members)
@@ -201,9 +205,9 @@ watch_hwm() {
   echo "$best"
 }
 
-run_probe() {  # run_probe MODE EXE_NAME: prints the probe's lines, then "vmhwm_kib N"
+run_probe() {  # run_probe MODE EXE_NAME [ARG...]: prints the probe's lines, then "vmhwm_kib N"
   local out=$bench/probe.out
-  "$wine" "$probe" "$1" "C:\\scale\\$2" "$standin" >"$out" 2>/dev/null &
+  "$wine" "$probe" "$1" "C:\\scale\\$2" "$standin" "${@:3}" >"$out" 2>/dev/null &
   local pid=$!
   local hwm
   hwm=$(watch_hwm "$2" "$pid")
@@ -212,8 +216,8 @@ run_probe() {  # run_probe MODE EXE_NAME: prints the probe's lines, then "vmhwm_
   echo "vmhwm_kib $hwm"
 }
 
-printf '\n%-9s %8s %6s %6s %10s %7s %9s %6s %7s %11s %9s %7s %10s\n' case size_mib cp_s dd_s copyfile_s floor_s \
-  install_s ratio floor_x peak_ws_mib vmhwm_mib ready_s ready_over
+printf '\n%-9s %8s %6s %6s %10s %7s %9s %8s %8s %6s %7s %11s %9s %7s %10s\n' case size_mib cp_s dd_s copyfile_s \
+  floor_s install_s qn_log_s qn_ratio ratio floor_x peak_ws_mib vmhwm_mib ready_s ready_over
 for name in "${cases[@]}"; do
   exe=$name.exe
   echo "-- $name: making inputs and packing" >&2
@@ -223,7 +227,7 @@ for name in "${cases[@]}"; do
   rm -rf "$bench/inputs/$name"
   size=$(stat -c %s "$drive_c/scale/$exe")
 
-  cps=() dds=() copyfiles=() floors=() installs=() readys=() peak=0 hwm=0
+  cps=() dds=() copyfiles=() floors=() installs=() qns=() qn_ratios=() readys=() peak=0 hwm=0
   for ((run = 1; run <= repeat; run++)); do
     sync
     t0=$(now); cp "$drive_c/scale/$exe" "$drive_c/scale/copy.exe"; t1=$(now)
@@ -240,13 +244,28 @@ for name in "${cases[@]}"; do
     floors+=("$(seconds "$(field floor_ms "$copy")")")
     rm -f "$drive_c/scale/copy.exe".*
 
-    sync
-    quiet=$(run_probe quiet "$exe")
-    [[ $(field exit "$quiet") == 0 ]] || echo "scale.sh: $name: quiet install ended with $(field exit "$quiet")" >&2
-    installs+=("$(seconds "$(field install_ms "$quiet")")")
-    peak=$(max "$peak" "$(field peak_working_set "$quiet")")
-    hwm=$(max "$hwm" "$(field vmhwm_kib "$quiet")")
-    "$wine" "$probe" remove "Scale Bench $name" "Scale Bench $name.scr" >/dev/null 2>&1
+    # "/q" and "/qn" with its log, side by side; which goes first alternates.
+    for kind in $( ((run % 2)) && echo q qn || echo qn q); do
+      sync
+      if [[ $kind == q ]]; then
+        quiet=$(run_probe quiet "$exe")
+      else
+        quiet=$(run_probe quiet "$exe" /qn '/log=C:\scale\install.log')
+      fi
+      [[ $(field exit "$quiet") == 0 ]] || echo "scale.sh: $name: /$kind install ended with $(field exit "$quiet")" >&2
+      if [[ $kind == q ]]; then
+        installs+=("$(seconds "$(field install_ms "$quiet")")")
+      else
+        qns+=("$(seconds "$(field install_ms "$quiet")")")
+        [[ -s $drive_c/scale/install.log ]] || echo "scale.sh: $name: /qn wrote no log" >&2
+        log_kib=$(( $(stat -c %s "$drive_c/scale/install.log" 2>/dev/null || echo 0) / 1024 ))
+        rm -f "$drive_c/scale/install.log"
+      fi
+      peak=$(max "$peak" "$(field peak_working_set "$quiet")")
+      hwm=$(max "$hwm" "$(field vmhwm_kib "$quiet")")
+      "$wine" "$probe" remove "Scale Bench $name" "Scale Bench $name.scr" >/dev/null 2>&1
+    done
+    qn_ratios+=("$(awk -v a="${qns[-1]}" -v b="${installs[-1]}" 'BEGIN {printf "%.3f", (b > 0 ? a / b : 0)}')")
     sync
     ready=$(run_probe ready "$exe")
     [[ $(field window "$ready") == 1 ]] || echo "scale.sh: $name: the installer window never appeared" >&2
@@ -254,13 +273,14 @@ for name in "${cases[@]}"; do
     peak=$(max "$peak" "$(field peak_working_set "$ready")")
     hwm=$(max "$hwm" "$(field vmhwm_kib "$ready")")
     echo "   run $run: cp ${cps[-1]} dd ${dds[-1]} CopyFileA ${copyfiles[-1]} floor ${floors[-1]}" \
-      "install ${installs[-1]} ready ${readys[-1]}" >&2
+      "install ${installs[-1]} /qn+log ${qns[-1]} (log ${log_kib} KiB) ready ${readys[-1]}" >&2
   done
 
   cp_s=$(median "${cps[@]}") install_s=$(median "${installs[@]}") copyfile_s=$(median "${copyfiles[@]}")
   floor_s=$(median "${floors[@]}") ready_s=$(median "${readys[@]}")
-  printf '%-9s %8s %6s %6s %10s %7s %9s %6s %7s %11s %9s %7s %10s\n' "$name" "$(mib "$size")" "$cp_s" \
-    "$(median "${dds[@]}")" "$copyfile_s" "$floor_s" "$install_s" \
+  printf '%-9s %8s %6s %6s %10s %7s %9s %8s %8s %6s %7s %11s %9s %7s %10s\n' "$name" "$(mib "$size")" "$cp_s" \
+    "$(median "${dds[@]}")" "$copyfile_s" "$floor_s" "$install_s" "$(median "${qns[@]}")" \
+    "$(median "${qn_ratios[@]}")" \
     "$(awk -v a="$install_s" -v b="$cp_s" 'BEGIN {printf "%.1f", a / b}')" \
     "$(awk -v a="$install_s" -v b="$floor_s" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}')" \
     "$(mib "$peak")" "$(awk -v k="$hwm" 'BEGIN {printf "%.1f", k / 1024}')" "$ready_s" \

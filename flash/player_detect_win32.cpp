@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/application_win32.h"
+#include "base/diagnostic_trace.h"
 #include "base/process_state.h"
 #include "flash/com_win32.h"
 #include "flash/flash_version.h"
@@ -193,6 +194,7 @@ ErrorCode runFlashPlayerInstaller(const std::string& fileName, bool silent) {
   if (!silent) parameters = nullptr;
   if (!fileExists(path)) return errFlashInstallerMissing;
 
+  traceEvent("player installer", {path, silent ? "silently" : "for the user", parameters ? parameters : ""});
   Application& app = Application::instance();
   auto shown = static_cast<std::intptr_t>(
       winShellExecute(app.mainWindow(), path, parameters, silent ? SW_HIDE : SW_SHOWNORMAL));
@@ -202,9 +204,9 @@ ErrorCode runFlashPlayerInstaller(const std::string& fileName, bool silent) {
   return static_cast<ErrorCode>(shown);
 }
 
-ErrorCode handleFlashActiveXControlUpdate(const std::string& fileName) {
+ErrorCode handleFlashActiveXControlUpdate(const std::string& fileName, bool offerToUser) {
   ErrorCode r = runFlashPlayerInstaller(fileName, true);
   if (r == errOk) r = verifyFlashPlayerControl(kInstallCheckAttempts);
-  if (r != errOk) runFlashPlayerInstaller(fileName, false);  // for the user to complete
+  if (r != errOk && offerToUser) runFlashPlayerInstaller(fileName, false);  // for the user to complete
   return r;
 }

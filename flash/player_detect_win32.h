@@ -80,6 +80,7 @@ ErrorCode verifyFlashPlayerControl(int attempts);
 ErrorCode runFlashPlayerInstaller(const std::string& fileName, bool silent);
 
 // Runs the installer silently and waits up to 20 probes for the control to
-// answer; when that fails, starts the installer again visibly for the user
-// to complete (its result ignored).  Returns the first failure, or 0.
-ErrorCode handleFlashActiveXControlUpdate(const std::string& fileName);
+// answer; when that fails and offerToUser, starts the installer again
+// visibly for the user to complete (its result ignored).  Returns the first
+// failure, or 0.
+ErrorCode handleFlashActiveXControlUpdate(const std::string& fileName, bool offerToUser);

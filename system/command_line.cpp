@@ -60,6 +60,17 @@ const char* parseArgument(const char* p, std::string& out)
     }
 }
 
+bool startsWithIgnoreCase(const std::string& text, const std::string& prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t k = 0; k < prefix.size(); ++k) {
+        if (lowerAscii(text[k]) != lowerAscii(prefix[k]))
+            return false;
+    }
+    return true;
+}
+
 // Removes every occurrence of pattern (matched ignoring the case of A to Z),
 // scanning left to right; text formed by a removal is not scanned again.
 std::string removeAllIgnoreCase(const std::string& text, const std::string& pattern)
@@ -145,6 +156,30 @@ int countQuietSwitches(const std::vector<std::string>& params)
             ++count;
     }
     return count;
+}
+
+bool isUnattendedSwitch(const std::string& param)
+{
+    return param.size() == 3 && param[0] == '/' && lowerAscii(param[1]) == 'q' && lowerAscii(param[2]) == 'n';
+}
+
+bool hasUnattendedSwitch(const std::vector<std::string>& params)
+{
+    for (const std::string& p : params) {
+        if (isUnattendedSwitch(p))
+            return true;
+    }
+    return false;
+}
+
+std::string logPathParameter(const std::vector<std::string>& params)
+{
+    static const std::string kSwitch = "/log=";
+    for (const std::string& p : params) {
+        if (startsWithIgnoreCase(p, kSwitch))
+            return p.substr(kSwitch.size());
+    }
+    return std::string();
 }
 
 std::uint32_t parseLauncherWindow(const std::vector<std::string>& params)

@@ -1,5 +1,6 @@
 // The installer's command line: splitting it into parameters and reading the
-// two switches, "/q" (quiet install) and "/l=<handle>" (the launcher window).
+// switches: "/q" (quiet install), "/qn" (quiet, and no dialog either),
+// "/log=<path>" (a log of the run) and "/l=<handle>" (the launcher window).
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,27 @@ std::vector<std::string> commandLineParameters(const char* cmdLine);
 // "/q" or "/Q" and nothing else ("-q", "/quiet" and "/qx" are not the switch).
 bool isQuietSwitch(const std::string& param);
 int countQuietSwitches(const std::vector<std::string>& params);
+
+// "/qn" in any letter case and nothing else: a quiet install that shows no
+// dialog at all (each is answered by its default).
+bool isUnattendedSwitch(const std::string& param);
+bool hasUnattendedSwitch(const std::vector<std::string>& params);
+
+// The path of the first parameter that begins with "/log=" (in any letter
+// case), as written after the "="; empty when there is none.
+std::string logPathParameter(const std::vector<std::string>& params);
+
+// The switches, as the packager describes them to a package's author.
+struct InstallerSwitch {
+  const char* form;
+  const char* meaning;
+};
+inline constexpr InstallerSwitch kInstallerSwitches[] = {
+    {"/q", "quiet: no window; dialogs (errors, no Flash Player) are still shown"},
+    {"/qn", "unattended: no window and no dialog; each dialog is answered by its default and logged"},
+    {"/log=<path>", "appends a UTF-8 log of the run to <path> (the folder must exist)"},
+    {"/l=<window>", "reports progress to the launcher's window (decimal handle)"},
+};
 
 // The launcher's window handle from the first parameter that begins with
 // "/l=" (lower-case l only).  Every "/l=" in that parameter, in any letter

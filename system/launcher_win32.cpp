@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "base/application_win32.h"
+#include "base/diagnostic_trace.h"
 #include "base/process_state.h"
 #include "system/command_line.h"
 #include "system/win_text_win32.h"
@@ -21,9 +22,18 @@ std::vector<std::string> processParameters() { return commandLineParameters(winC
 // install goes on as if there were none.
 bool launcherUnresponsive = false;
 
+// The report as the launcher receives it, without its terminator, as text.
+std::string reportText(const COPYDATASTRUCT& record) {
+  const char* data = static_cast<const char*>(record.lpData);
+  return record.cbData > 0 && data ? fromAnsiText(data, record.cbData - 1) : std::string();
+}
+
 void send(COPYDATASTRUCT& record) {
   std::uint32_t launcher = processState().launcherWindow;
-  if (launcher == 0 || launcherUnresponsive) return;
+  if (launcher == 0 || launcherUnresponsive) {
+    traceEvent("launcher", {reportText(record), launcher == 0 ? "no launcher" : "not sent, no answer before"});
+    return;
+  }
   // Waits until the launcher has handled it (returns at once for a handle
   // that is no window), but never longer than the timeout: a hung launcher
   // must not freeze the install.  The result means nothing to us.
@@ -34,6 +44,7 @@ void send(COPYDATASTRUCT& record) {
                            kOtherWindowTimeoutMs, &ignored) &&
       IsWindow(launcherHandle(launcher)))
     launcherUnresponsive = true;
+  traceEvent("launcher", {reportText(record), launcherUnresponsive ? "no answer in time" : "sent"});
 }
 
 COPYDATASTRUCT recordFor(std::vector<char>& data) {
@@ -94,6 +105,7 @@ void notifyLauncher(const std::string& text) {
 void postLauncherClosed() {
   std::uint32_t launcher = processState().launcherWindow;
   // PostMessage to a null window would post to our own thread's queue.
-  if (launcher == 0) return;
-  PostMessageA(launcherHandle(launcher), kLauncherClosedMessage, 0, 0);
+  if (launcher == 0) return traceEvent("launcher closed", {"no launcher"});
+  bool posted = PostMessageA(launcherHandle(launcher), kLauncherClosedMessage, 0, 0) != FALSE;
+  traceEvent("launcher closed", {posted ? "posted" : "not posted"});
 }

@@ -1,6 +1,9 @@
 // Operating-system query (declared in system/os_version_win32.h).
 #include "system/os_version_win32.h"
 
+#include <string>
+
+#include "base/diagnostic_trace.h"
 #include "system/system_library_win32.h"
 
 bool isWow64Process(HANDLE process) {
@@ -35,8 +38,11 @@ VersionRecord queryVersionRecord() {
 
 int GetOperatingSystem() {
   // 64-bit Windows may report any version to a 32-bit process: ask WOW64 first.
-  if (isWow64()) return kOs64Bit;
-  return classifyOperatingSystem(false, queryVersionRecord());
+  VersionRecord version = queryVersionRecord();
+  int code = isWow64() ? kOs64Bit : classifyOperatingSystem(false, version);
+  traceEvent("operating system", {std::to_string(code), std::to_string(version.major), std::to_string(version.minor),
+                                  version.csdVersion});
+  return code;
 }
 
 WindowsVersionFlags getWindowsVersionFlags() { return windowsVersionFlags(queryVersionRecord()); }

@@ -1,6 +1,7 @@
 // The uninstall entry (declared in system/uninstall_win32.h).
 #include "system/uninstall_win32.h"
 
+#include "base/diagnostic_trace.h"
 #include "base/process_state.h"
 #include "base/names.h"
 #include "system/handles_win32.h"
@@ -41,12 +42,12 @@ ErrorCode writeUninstallEntry(const std::string& name, HKEY root) {
   std::string displayName = getSaverDisplayName(name);
   std::string command = uninstallCommand(name);
   UniqueRegKey key;
-  if (winRegCreateKey(root, uninstallKeyPath(name), KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
-    return errUninstallRegisterFailed;
-  if (!setString(key.get(), "DisplayName", displayName) ||
-      !setString(key.get(), "UninstallString", command))
-    return errUninstallRegisterFailed;
-  return errOk;
+  bool written = winRegCreateKey(root, uninstallKeyPath(name), KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS &&
+                 setString(key.get(), "DisplayName", displayName) && setString(key.get(), "UninstallString", command);
+  ErrorCode result = written ? errOk : errUninstallRegisterFailed;
+  traceEvent("uninstall entry", {root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE",
+                                 uninstallKeyPath(name), displayName, command, std::to_string(result)});
+  return result;
 }
 
 ErrorCode deleteUninstallEntry(const std::string& name, HKEY root) {

@@ -17,6 +17,43 @@ TEST(QuietSwitch, OnlyExactSlashQ)
     EXPECT_EQ(countQuietSwitches({"/l=5", "/Q", "x", "/q", "/quiet"}), 2);
 }
 
+// "/qn" follows the "/q" rule: the whole parameter, any letter case.
+TEST(UnattendedSwitch, OnlyExactSlashQnInAnyCase)
+{
+    for (const char* p : {"/qn", "/QN", "/Qn", "/qN"})
+        EXPECT_TRUE(isUnattendedSwitch(p)) << p;
+    for (const char* p : {"/q", "-qn", "/qn ", "/qnx", "qn", "/quiet", ""})
+        EXPECT_FALSE(isUnattendedSwitch(p)) << p;
+    EXPECT_FALSE(hasUnattendedSwitch({"/q", "/l=5"}));
+    EXPECT_TRUE(hasUnattendedSwitch({"/q", "/QN"}));
+}
+
+TEST(LogSwitch, FirstLogParameterInAnyCase)
+{
+    struct Case {
+        Params params;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {{}, ""},
+        {{"/q"}, ""},
+        {{"/log=C:\\logs\\saver.log"}, "C:\\logs\\saver.log"},
+        {{"/LOG=C:\\x.log"}, "C:\\x.log"},
+        {{"/qn", "/Log=a.log", "/log=b.log"}, "a.log"},  // the first one counts
+        {{"/log="}, ""},
+        {{"/logx=a.log", "/log"}, ""},
+        {{"/l=5"}, ""},
+        // The launcher switch and the log switch do not read each other.
+        {{"/log=42", "/l=7"}, "42"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(logPathParameter(c.params), c.expected);
+    EXPECT_EQ(parseLauncherWindow({"/log=42", "/l=7"}), 7u);
+    // A quoted path with blanks arrives as one parameter.
+    EXPECT_EQ(logPathParameter(commandLineParameters("Setup.exe /qn \"/log=C:\\My Logs\\s.log\"")),
+              "C:\\My Logs\\s.log");
+}
+
 TEST(LauncherWindow, SwitchRules)
 {
     struct Case {

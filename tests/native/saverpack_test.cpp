@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -236,6 +237,12 @@ TEST_F(SaverpackTest, QuietAndJpegModes) {
   EXPECT_TRUE(q.problems.empty());
   EXPECT_EQ(q.header->installerMode, 4);
   EXPECT_FALSE(q.header->items[3].present());
+  // Deployment needs the switches: each one the installer reads is listed.
+  for (const char* form : {"/q", "/qn", "/log=<path>", "/l=<window>"})
+    EXPECT_NE(std::find_if(q.lines.begin(), q.lines.end(),
+                           [&](const std::string& l) { return l.rfind(std::string("  ") + form + " ", 0) == 0; }),
+              q.lines.end())
+        << form;
 }
 
 // Every bad input gives its own one-line error naming the file or key, and

@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "app/dialogs_win32.h"
+#include "base/diagnostic_trace.h"
 #include "base/messages.h"
+#include "base/process_state.h"
+#include "system/handles_win32.h"
 #include "tests/win/support/ui_driver.h"
 
 namespace {
@@ -146,6 +149,37 @@ TEST(MessageDialog, NoneShowsNothing) {
   EXPECT_EQ(showMessageDialog(DialogKind::None, DialogButtons::Ok, "never shown"), 0);
   responder.stop();
   EXPECT_TRUE(responder.records().empty());
+}
+
+// An unattended run ("/qn") shows no dialog: each takes its default answer,
+// and the trace carries its title, text and that answer.
+std::vector<std::vector<std::string>> answeredByDefault;
+
+TEST(MessageDialog, UnattendedShowsNothingAndTakesTheDefault) {
+  answeredByDefault.clear();
+  setTraceSink([](const std::string& kind, const std::vector<std::string>& fields) {
+    if (kind == "dialog default") answeredByDefault.push_back(fields);
+  });
+  processState().unattended = true;
+  ScopeExit restore([] {
+    processState().unattended = false;
+    setTraceSink(nullptr);
+  });
+  // A dialog would hold the call until the responder answered it (with the
+  // answer a person would not be assumed to give) and recorded it.
+  ui::DialogResponder responder(GetCurrentProcessId(), ui::answerWithFirstOf({IDYES, IDCANCEL, IDOK, IDABORT}));
+  EXPECT_EQ(showMessage(controlPanelQuestionMessage()), IDNO);
+  EXPECT_EQ(showMessage(overwriteQuestionMessage("Saver")), IDOK);
+  EXPECT_EQ(showMessage(startupErrorMessage(errFlashPlayerMissing)), IDOK);
+  reportInstallError(errSizeMismatch, kPath);
+  responder.stop();
+  EXPECT_TRUE(responder.records().empty());
+  using Fields = std::vector<std::string>;
+  ASSERT_EQ(answeredByDefault.size(), 4u);
+  EXPECT_EQ(answeredByDefault[0], (Fields{"Confirm", controlPanelQuestionMessage().text, "No"}));
+  EXPECT_EQ(answeredByDefault[1], (Fields{"Confirm", overwriteQuestionMessage("Saver").text, "OK"}));
+  EXPECT_EQ(answeredByDefault[2], (Fields{"Information", startupErrorMessage(errFlashPlayerMissing).text, "OK"}));
+  EXPECT_EQ(answeredByDefault[3], (Fields{"Error", installErrorText(errSizeMismatch, kPath, ""), "Abort"}));
 }
 
 // ---------------------------------------------------------------------------

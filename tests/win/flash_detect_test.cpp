@@ -208,7 +208,7 @@ TEST_F(FlashDetect, CleanInstallThroughTheSilentInstaller) {
   setSetting("ControlPath", standinDll());
 
   DWORD start = GetTickCount();
-  EXPECT_EQ(handleFlashActiveXControlUpdate(name), errOk);
+  EXPECT_EQ(handleFlashActiveXControlUpdate(name, true), errOk);
   DWORD took = GetTickCount() - start;
   std::vector<std::string> runs = waitForInstallerRuns(1);
   ASSERT_EQ(runs.size(), 1u);
@@ -231,7 +231,7 @@ TEST_F(FlashDetect, FailedInstallRunsTheInstallerAgainVisibly) {
   setSetting("ControlPath", standinDll());
 
   DWORD start = GetTickCount();
-  EXPECT_EQ(handleFlashActiveXControlUpdate(name), errFlashPlayerMissing);
+  EXPECT_EQ(handleFlashActiveXControlUpdate(name, true), errFlashPlayerMissing);
   DWORD took = GetTickCount() - start;
   std::vector<std::string> runs = waitForInstallerRuns(2);
   ASSERT_EQ(runs.size(), 2u);
@@ -240,7 +240,7 @@ TEST_F(FlashDetect, FailedInstallRunsTheInstallerAgainVisibly) {
   EXPECT_EQ(processState().cachedFlashMajor, -1);
   EXPECT_GE(took, 20 * flashTimings().probeWaitMs);
 
-  EXPECT_EQ(handleFlashActiveXControlUpdate("absent.exe"), errFlashInstallerMissing);
+  EXPECT_EQ(handleFlashActiveXControlUpdate("absent.exe", true), errFlashInstallerMissing);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "package/pe_header.h"
 #include "package/validate.h"
 #include "base/code_page.h"
+#include "system/command_line.h"
 #include "tools/saverpack/checks.h"
 #include "tools/saverpack/signer_name.h"
 #include "tools/saverpack/support.h"
@@ -232,6 +233,11 @@ class Inspector {
     line(format("  saverName %s", quote(h.saverName).c_str()));
     line(format("  hasLicense %u  hasReadMe %u  hasFlashAXInstaller %u  flashAXInstallerVersion %u  offerControlPanel %u",
                 h.hasLicense, h.hasReadMe, h.hasFlashAXInstaller, h.flashAXInstallerVersion, h.offerControlPanel));
+    line("switches the installer accepts:");
+    for (const InstallerSwitch& s : kInstallerSwitches) line(format("  %-12s %s", s.form, s.meaning));
+    if (h.installerMode == 4)
+      line("  (quiet by its header: without a switch it installs as with /q, and with offerControlPanel asks the "
+           "launcher to open the control panel)");
     line("items:");
     line("   # type destination                            start        end     stored   expanded  compression");
   }
