@@ -498,35 +498,47 @@ int implodeRoundtripImpl(const std::uint8_t* data, std::size_t size)
 
 // ------------------------------------------------------------ SWF header
 
-// Both cores on every prefix of the input's first bytes, against what the
-// header promises, with the state fields primed to see what they keep.
+// Both cores on every prefix of the input's first bytes, against the header
+// as a movie's author knows it: "FWS" or "CWS", then a version byte of which
+// 3 to 11 are played; nothing after the version byte matters.  The state
+// fields are primed to see what each core keeps.
 int swfReaderImpl(const std::uint8_t* data, std::size_t size)
 {
+  constexpr int kOldestPlayed = 3, kNewestPlayed = 11;  // as the packager tells a saver's author
+  ErrorCode at4[2] = {};
+  std::uint8_t version4 = 0;
   for (std::size_t n = 0; n <= std::min<std::size_t>(size, 8); ++n) {
+    const std::string sig = n < 3 ? "old" : std::string(reinterpret_cast<const char*>(data), 3);
     SwfHeaderState state;
     state.swfSignature = "old";
     state.swfVersion = 77;
     ErrorCode rc = classifySwfHeader(data, n, state);
-    if (n < 3) {
-      FUZZ_CHECK(rc == ioErrReadPastEnd && state.swfSignature == "old");
-    } else {
-      std::string_view sig(reinterpret_cast<const char*>(data), 3);
-      FUZZ_CHECK(state.swfSignature == sig);
-      FUZZ_CHECK(rc == ((sig == "FWS" || sig == "CWS") ? errOk : errNotSwfFile));
-    }
-    FUZZ_CHECK(state.swfVersion == 77);
+    FUZZ_CHECK(state.swfSignature == sig && state.swfVersion == 77);
+    if (n < 3) FUZZ_CHECK(rc == ioErrReadPastEnd);
+    else FUZZ_CHECK((rc == errOk) == (sig == "FWS" || sig == "CWS") && (rc == errOk || rc == errNotSwfFile));
+    ErrorCode classified = rc;
 
     state.swfVersion = 77;
     rc = checkFwsHeader(data, n, state);
-    FUZZ_CHECK(state.swfSignature == (n < 3 ? "old" : std::string(reinterpret_cast<const char*>(data), 3)));
-    bool fws = n >= 3 && std::memcmp(data, "FWS", 3) == 0;
-    if (n < 3) FUZZ_CHECK(rc == ioErrReadPastEnd && state.swfVersion == 0);
-    else if (!fws) FUZZ_CHECK(rc == errNotSwfFile && state.swfVersion == 0);
-    else if (n < 4) FUZZ_CHECK(rc == ioErrReadPastEnd && state.swfVersion == 0);
-    else {
-      std::uint8_t v = data[3];
-      FUZZ_CHECK(state.swfVersion == v);
-      FUZZ_CHECK(rc == (v > kMaxSwfVersion ? errSwfVersionTooHigh : v < kMinSwfVersion ? errSwfVersionTooLow : errOk));
+    FUZZ_CHECK(state.swfSignature == sig);
+    if (n < 4 || sig != "FWS") {
+      // Too short or not uncompressed: no version was read, and the refusal
+      // is the same as the signature's own, or a short read.
+      FUZZ_CHECK(rc != errOk && state.swfVersion == 0);
+      FUZZ_CHECK(rc == ioErrReadPastEnd || (rc == errNotSwfFile && sig != "FWS"));
+    } else {
+      const int v = data[3];
+      FUZZ_CHECK(classified == errOk && state.swfVersion == v);  // a refused version is still reported
+      if (v < kOldestPlayed) FUZZ_CHECK(rc == errSwfVersionTooLow);
+      else if (v > kNewestPlayed) FUZZ_CHECK(rc == errSwfVersionTooHigh);
+      else FUZZ_CHECK(rc == errOk);
+    }
+    // The length field (bytes 4 to 7) never changes an answer.
+    if (n == 4) {
+      at4[0] = classified, at4[1] = rc;
+      version4 = state.swfVersion;
+    } else if (n > 4) {
+      FUZZ_CHECK(classified == at4[0] && rc == at4[1] && state.swfVersion == version4);
     }
   }
   return 0;
@@ -553,21 +565,37 @@ int flashVersionImpl(const std::uint8_t* data, std::size_t size)
   FUZZ_CHECK(parseFlashVersionString(", \t" + text, m3, r3) == ok && m3 == major && r3 == revision);
   if (!ok) return 0;
 
-  // The decisions taken on a parsed version.
+  // The decisions taken on a parsed version.  A package carries installer
+  // 0 or 1 (the header's flashAXInstallerVersion); other indices are corrupt.
   std::uint8_t pick = size ? data[0] : 0;
-  std::int32_t reqMajor = 0, reqRevision = 0;
-  bool carried = requiredFlashVersion(pick % 4 - 1, reqMajor, reqRevision);
-  FUZZ_CHECK(carried == (pick % 4 == 1 || pick % 4 == 2));
+  const int index = pick % 4 - 1;
+  std::int32_t reqMajor = -5, reqRevision = -5;
+  bool carried = requiredFlashVersion(index, reqMajor, reqRevision);
+  FUZZ_CHECK(carried == (index == 0 || index == 1));
+  if (!carried) FUZZ_CHECK(reqMajor == -5 && reqRevision == -5);
   FlashDecision d = decideFlashUpdate(true, major, revision, carried, reqMajor, reqRevision);
+  FUZZ_CHECK(d != FlashDecision::CleanInstall && d != FlashDecision::TellUserToDownload);  // a player is there
+  const bool runsInstaller = d == FlashDecision::MajorUpdate || d == FlashDecision::MinorUpdate;
   if (!carried) FUZZ_CHECK(d == FlashDecision::None);
   if (carried) {
-    FUZZ_CHECK((d == FlashDecision::MajorUpdate) == (reqMajor > major));
-    FUZZ_CHECK(d != FlashDecision::MinorUpdate || (reqMajor == major && revision != 0 && reqRevision > revision));
-    FUZZ_CHECK(d != FlashDecision::CleanInstall && d != FlashDecision::TellUserToDownload);
+    // The carried installer runs only to bring a newer player, always when
+    // its major version is newer, and never for an unknown revision (0) of
+    // the same major version.
+    const bool newer = reqMajor > major || (reqMajor == major && reqRevision > revision);
+    FUZZ_CHECK(!runsInstaller || newer);
+    if (reqMajor > major) FUZZ_CHECK(runsInstaller);
+    if (reqMajor == major && revision == 0) FUZZ_CHECK(!runsInstaller);
+    if (reqMajor == major && revision != 0) FUZZ_CHECK(runsInstaller == newer);
+    // An older player of the same major version is updated if this one is.
+    if (runsInstaller && revision > 1)
+      FUZZ_CHECK(decideFlashUpdate(true, major, revision - 1, true, reqMajor, reqRevision) != FlashDecision::None);
   }
+  // A player plays the movies of its own major version and older ones.
   std::uint8_t swfVersion = size > 1 ? data[1] : 0;
   ErrorCode movie = playerCheckForMovie(true, major, swfVersion);
-  FUZZ_CHECK(movie == (std::int32_t{swfVersion} > major ? errFlashPlayerTooOld : errOk));
+  FUZZ_CHECK(movie == errOk || movie == errFlashPlayerTooOld);
+  FUZZ_CHECK((movie == errOk) == (std::int32_t{swfVersion} <= major));
+  FUZZ_CHECK(playerCheckForMovie(false, major, swfVersion) != errOk);
   return 0;
 }
 
@@ -741,6 +769,7 @@ int inflateStreamImpl(const std::uint8_t* data, std::size_t size)
         }
         try {
           stream->Write(data, 1);
+          FUZZ_CHECK(!"a write was accepted");
         } catch (const EZDecompressionError& e) {
           FUZZ_CHECK(isInvalidOperation(e));
         }
