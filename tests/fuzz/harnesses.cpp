@@ -29,6 +29,7 @@
 #include "system/install_journal.h"
 #include "tools/implode/implode.h"
 #include "tools/saverpack/signer_name.h"
+#include "tests/support/piece_stream.h"
 
 namespace {
 
@@ -320,35 +321,12 @@ int dataFileImpl(const std::uint8_t* data, std::size_t size)
 
 // ------------------------------------------------------------ explode
 
-struct PieceSource {
-  const std::uint8_t* next;
-  std::size_t left;
-  Chooser* choose;
-  std::vector<std::uint8_t> out;
-};
-
-unsigned pieceRead(char* buf, unsigned* size, void* param)
-{
-  auto* s = static_cast<PieceSource*>(param);
-  FUZZ_CHECK(*size > 0);
-  // Hand out fewer bytes than asked for, in uneven pieces.
-  std::size_t n = std::min({std::size_t{*size}, s->left, s->choose->blockSize()});
-  std::memcpy(buf, s->next, n);
-  s->next += n;
-  s->left -= n;
-  return static_cast<unsigned>(n);
-}
-
-void pieceWrite(char* buf, unsigned* size, void* param)
-{
-  auto* s = static_cast<PieceSource*>(param);
-  s->out.insert(s->out.end(), buf, buf + *size);
-}
-
+// Input in uneven pieces, fewer bytes than asked for, as the data chooses.
 ExplodeStatus explodeInPieces(const std::uint8_t* in, std::size_t n, Chooser& choose, std::vector<std::uint8_t>& out)
 {
-  PieceSource src{in, n, &choose, {}};
-  ExplodeStatus status = explodeStream(pieceRead, pieceWrite, &src);
+  test_support::PieceStream src({in, n}, [&choose] { return choose.blockSize(); });
+  ExplodeStatus status = explodeStream(test_support::PieceStream::read, test_support::PieceStream::write, &src);
+  FUZZ_CHECK(!src.askedForNothing);
   out = std::move(src.out);
   return status;
 }
@@ -423,29 +401,6 @@ int explodeImpl(const std::uint8_t* data, std::size_t size)
 
 constexpr std::size_t kMaxImplodeInput = 64 * 1024;
 
-struct ImplodeStreamState {
-  const std::uint8_t* next;
-  std::size_t left;
-  Chooser* choose;
-  std::vector<std::uint8_t> out;
-};
-
-unsigned implodeRead(char* buf, unsigned* size, void* param)
-{
-  auto* s = static_cast<ImplodeStreamState*>(param);
-  std::size_t n = std::min({std::size_t{*size}, s->left, s->choose->blockSize()});
-  std::memcpy(buf, s->next, n);
-  s->next += n;
-  s->left -= n;
-  return static_cast<unsigned>(n);
-}
-
-void implodeWrite(char* buf, unsigned* size, void* param)
-{
-  auto* s = static_cast<ImplodeStreamState*>(param);
-  s->out.insert(s->out.end(), buf, buf + *size);
-}
-
 // The first byte chooses the options: bits 0-1 literal mode (binary, ASCII,
 // automatic), bits 2-3 dictionary (automatic, 1024, 2048, 4096), bit 4 the
 // fast parser, bit 5 the streaming entry as well.  The rest is the data.
@@ -488,9 +443,9 @@ int implodeRoundtripImpl(const std::uint8_t* data, std::size_t size)
   if (flags & 0x20) {
     // The streaming entry, fed in uneven pieces, writes the same bytes.
     Chooser choose(data, size);
-    ImplodeStreamState st{payload, n, &choose, {}};
+    test_support::PieceStream st({payload, n}, [&choose] { return choose.blockSize(); });
     opts.progress = nullptr;
-    FUZZ_CHECK(implodeStream(implodeRead, implodeWrite, &st, opts));
+    FUZZ_CHECK(implodeStream(test_support::PieceStream::read, test_support::PieceStream::write, &st, opts));
     FUZZ_CHECK(st.out == packed);
   }
   return 0;

@@ -3,6 +3,7 @@
 // streams for the format's traps, and hostile input (truncation, bit flips,
 // random bytes), which must end in a clean status, never a crash.
 #include "package/explode.h"
+#include "tests/support/piece_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -49,44 +50,17 @@ std::uint32_t crc32(const Bytes& b)
     return ~crc;
 }
 
+using test_support::PieceStream;
+
 // Feeds input in pieces whose sizes cycle through `pieces` (0 = as much as
-// asked), records every write.
-struct PieceIo {
-    const Bytes* in = nullptr;
-    std::vector<unsigned> pieces;
-    std::size_t pos = 0;
-    std::size_t reads = 0;
-    Bytes out;
-    std::size_t writes = 0;
-    bool emptyWrite = false;
-};
-
-unsigned pieceRead(char* buf, unsigned* size, void* param)
-{
-    auto* io = static_cast<PieceIo*>(param);
-    unsigned piece = io->pieces.empty() ? 0 : io->pieces[io->reads++ % io->pieces.size()];
-    std::size_t n = std::min<std::size_t>({piece ? piece : *size, *size, io->in->size() - io->pos});
-    std::copy_n(io->in->data() + io->pos, n, buf);
-    io->pos += n;
-    return static_cast<unsigned>(n);
-}
-
-void pieceWrite(char* buf, unsigned* size, void* param)
-{
-    auto* io = static_cast<PieceIo*>(param);
-    io->emptyWrite |= *size == 0;
-    io->out.insert(io->out.end(), buf, buf + *size);
-    ++io->writes;
-}
-
+// asked).
 ExplodeStatus explodeInPieces(const Bytes& in, std::vector<unsigned> pieces, Bytes& out)
 {
-    PieceIo io;
-    io.in = &in;
-    io.pieces = std::move(pieces);
-    ExplodeStatus st = explodeStream(pieceRead, pieceWrite, &io);
-    EXPECT_FALSE(io.emptyWrite);
-    out = io.out;
+    PieceStream io = PieceStream::cycling(in, std::move(pieces));
+    ExplodeStatus st = explodeStream(PieceStream::read, PieceStream::write, &io);
+    EXPECT_EQ(io.emptyWrites, 0u);
+    EXPECT_FALSE(io.askedForNothing);
+    out = std::move(io.out);
     return st;
 }
 
@@ -267,9 +241,8 @@ TEST(Explode, WritesComeInLargeBlocks)
 {
     Bytes expected;
     Bytes stream = mixedStream(expected);
-    PieceIo io;
-    io.in = &stream;
-    ASSERT_EQ(explodeStream(pieceRead, pieceWrite, &io), ExplodeStatus::Ok);
+    PieceStream io(stream);
+    ASSERT_EQ(explodeStream(PieceStream::read, PieceStream::write, &io), ExplodeStatus::Ok);
     EXPECT_EQ(io.out, expected);
     EXPECT_LE(io.writes, expected.size() / 32768 + 1);
 }
@@ -337,8 +310,8 @@ TEST(Explode, CopyTraps)
 
 TEST(Explode, MissingCallbacks)
 {
-    EXPECT_EQ(explodeStream(nullptr, pieceWrite, nullptr), ExplodeStatus::BadArgument);
-    EXPECT_EQ(explodeStream(pieceRead, nullptr, nullptr), ExplodeStatus::BadArgument);
+    EXPECT_EQ(explodeStream(nullptr, PieceStream::write, nullptr), ExplodeStatus::BadArgument);
+    EXPECT_EQ(explodeStream(PieceStream::read, nullptr, nullptr), ExplodeStatus::BadArgument);
 }
 
 // Hostile input: any outcome but a crash, a hang or output beyond what the
