@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "base/application_win32.h"
@@ -148,6 +149,7 @@ ErrorCode getFlashPlayerVersionFromControl(int attempts, bool& installed, std::i
   OleSession ole;
   ComPtr<IDispatch> probe;
   for (int i = 0; i < attempts && !probe; ++i) {
+    traceEvent("player probe wait", {std::to_string(flashTimings().probeWaitMs)});
     Sleep(flashTimings().probeWaitMs);
     if (FAILED(createFlashControl(IID_IDispatch, probe.putVoid()))) {
       probe.reset();

@@ -144,15 +144,19 @@ std::size_t TZDecompressionStream::Read(void* buffer, std::size_t count)
   while (zs_.avail_out > 0) {
     if (zs_.avail_in == 0) {
       std::size_t got = source_.read(buffer_, kBufferSize);
-      // The source ended before the zlib stream did (a movie cut short,
-      // or one without its final checksum): hand out what there is.
-      if (got == 0) break;
-      zs_.next_in = buffer_;
-      zs_.avail_in = static_cast<uInt>(got);
-      sourcePosition_ = source_.position();
-      if (OnProgress) OnProgress(*this);
+      if (got > 0) {
+        zs_.next_in = buffer_;
+        zs_.avail_in = static_cast<uInt>(got);
+        sourcePosition_ = source_.position();
+        if (OnProgress) OnProgress(*this);
+      }
     }
+    // Even without new input inflate may have output left (the rest of a
+    // copy cut by the end of the last buffer).  No progress at all: the
+    // source ended before the zlib stream did (a movie cut short, or one
+    // without its final checksum), so hand out what there is.
     int r = inflate(&zs_, Z_NO_FLUSH);
+    if (r == Z_BUF_ERROR) break;
     // A preset dictionary is never supplied: inflate would stall on it.
     if (r < 0 || r == Z_NEED_DICT) throw EZDecompressionError(zlibErrorText(r));
     if (r == Z_STREAM_END) {

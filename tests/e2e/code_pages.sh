@@ -44,10 +44,13 @@ else
 fi
 xvfb_pid=
 if [ -z "${DISPLAY:-}" ]; then
-  export DISPLAY=:$((500 + RANDOM % 400))
-  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 50); do xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && break; sleep 0.1; done
+  # Xvfb picks a free display and writes its number once it takes clients.
+  coproc XVFB { exec Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null; }
+  xvfb_pid=$XVFB_PID
+  display=
+  read -r display <&"${XVFB[0]}" || true
+  [ -n "$display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+  export DISPLAY=:$display
 fi
 cleanup() {
   $wineserver -k 2>/dev/null || true
@@ -130,12 +133,15 @@ uninstall_value() {  # uninstall_value NAME VALUE
       inside && index($0, value) == 1 {v = substr($0, length(value) + 2); sub(/"$/, "", v); gsub(/\\\\/, "\\", v); print v}'
 }
 
-# files_since MARKER: files written in drive_c after the marker, as C:-relative paths.
-files_since() { (cd "$drive" && find . -type f -newer "$1" ! -path './windows/*.log' | sed 's|^\./||' | sort); }
+# snapshot FILE: every file in drive_c with its time and size.
+list_drive() { (cd "$drive" && find . -type f ! -path './windows/*.log' -printf '%P\t%T@\t%s\n' | LC_ALL=C sort); }
+snapshot() { list_drive >"$1"; }
+# files_since SNAPSHOT: files added or changed in drive_c since the snapshot, as C:-relative paths.
+files_since() { list_drive | LC_ALL=C comm -13 "$1" - | cut -f1 | sort; }
 
-# check_installed LABEL CP NAME MARKER DATAFILE...: what a successful run must leave, and nothing else.
+# check_installed LABEL CP NAME SNAPSHOT DATAFILE...: what a successful run must leave, and nothing else.
 check_installed() {
-  local label=$1 cp=$2 name=$3 marker=$4
+  local label=$1 cp=$2 name=$3 before=$4
   shift 4
   local saver="ProgramData/Brindlefax/$name"
   local expected=("windows/system32/$name.scr" "$saver/saver.dat" "$saver/seven.ini" "$saver/nine.txt" "$saver/ten.txt")
@@ -149,7 +155,7 @@ check_installed() {
   expect_eq "$label: UninstallString" "$(uninstall_value "$name" UninstallString)" "C:\\windows\\system32\\$name.scr /u"
   expect_eq "$label: work folders left" "$(find "$drive/users" -path '*/Brindlefax/ZNK*' -maxdepth 6 | wc -l)" 0
   local written
-  written=$(files_since "$marker" | grep -v -x -F -f <(printf '%s\n' "${expected[@]}" | sort) | grep -v '^users/[^/]*/AppData/Local/Brindlefax/\?$' || true)
+  written=$(files_since "$before" | grep -v -x -F -f <(printf '%s\n' "${expected[@]}" | sort) | grep -v '^users/[^/]*/AppData/Local/Brindlefax/\?$' || true)
   expect_eq "$label: nothing written elsewhere" "$written" ""
 }
 
@@ -171,24 +177,22 @@ scenario() {
   restart_wine
   make_installer "$setup" "$cp" "$name" "$@" || { bad "$cp: the packager refused $name"; return; }
 
-  local marker=$work/marker
-  touch "$marker"
-  sleep 1
+  local before=$work/before
+  snapshot "$before"
   LANG=$lang $wine "$fixtures/launcher_double.exe" 'Z:'"$work/quiet.log" "$(hexarg 'C:\下载\Setup.exe')" /q >/dev/null 2>&1 </dev/null
   expect_eq "$cp quiet: exit" "$(tr -d '\r' <"$work/quiet.log" | sed -n 's/^exit //p')" 0
   local program_hex
   program_hex=$(printf 'makeActiveSaver-%s.scr' "$name" | iconv -f UTF-8 -t "CP$cp" | xxd -p | tr -d '\n')
   expect_eq "$cp quiet: report in the code page" "$(active_saver_report "$work/quiet.log")" "${program_hex}0000"
-  check_installed "$cp quiet" "$cp" "$name" "$marker" "$@"
+  check_installed "$cp quiet" "$cp" "$name" "$before" "$@"
   remove_saver "$name"
 
-  touch "$marker"
-  sleep 1
+  snapshot "$before"
   local out
   out=$(LANG=$lang $wine "$fixtures/demo_driver.exe" install "$(hexarg 'C:\下载\Setup.exe')" 'Z:'"$work/interactive.log" 2>&1 </dev/null | tr -d '\r')
   expect_eq "$cp interactive: exit" "$(sed -n 's/^installer exit code: //p' <<<"$out")" 0
   expect_eq "$cp interactive: caption" "$(sed -n 's/^caption-hex: //p' <<<"$out" | xxd -r -p)" "Install Screen Saver: $name"
-  check_installed "$cp interactive" "$cp" "$name" "$marker" "$@"
+  check_installed "$cp interactive" "$cp" "$name" "$before" "$@"
   remove_saver "$name"
   rm -f "$setup"
 }

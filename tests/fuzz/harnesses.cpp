@@ -29,6 +29,7 @@
 #include "system/install_journal.h"
 #include "tools/implode/implode.h"
 #include "tools/saverpack/signer_name.h"
+#include "tests/support/piece_stream.h"
 
 namespace {
 
@@ -320,35 +321,12 @@ int dataFileImpl(const std::uint8_t* data, std::size_t size)
 
 // ------------------------------------------------------------ explode
 
-struct PieceSource {
-  const std::uint8_t* next;
-  std::size_t left;
-  Chooser* choose;
-  std::vector<std::uint8_t> out;
-};
-
-unsigned pieceRead(char* buf, unsigned* size, void* param)
-{
-  auto* s = static_cast<PieceSource*>(param);
-  FUZZ_CHECK(*size > 0);
-  // Hand out fewer bytes than asked for, in uneven pieces.
-  std::size_t n = std::min({std::size_t{*size}, s->left, s->choose->blockSize()});
-  std::memcpy(buf, s->next, n);
-  s->next += n;
-  s->left -= n;
-  return static_cast<unsigned>(n);
-}
-
-void pieceWrite(char* buf, unsigned* size, void* param)
-{
-  auto* s = static_cast<PieceSource*>(param);
-  s->out.insert(s->out.end(), buf, buf + *size);
-}
-
+// Input in uneven pieces, fewer bytes than asked for, as the data chooses.
 ExplodeStatus explodeInPieces(const std::uint8_t* in, std::size_t n, Chooser& choose, std::vector<std::uint8_t>& out)
 {
-  PieceSource src{in, n, &choose, {}};
-  ExplodeStatus status = explodeStream(pieceRead, pieceWrite, &src);
+  test_support::PieceStream src({in, n}, [&choose] { return choose.blockSize(); });
+  ExplodeStatus status = explodeStream(test_support::PieceStream::read, test_support::PieceStream::write, &src);
+  FUZZ_CHECK(!src.askedForNothing);
   out = std::move(src.out);
   return status;
 }
@@ -423,29 +401,6 @@ int explodeImpl(const std::uint8_t* data, std::size_t size)
 
 constexpr std::size_t kMaxImplodeInput = 64 * 1024;
 
-struct ImplodeStreamState {
-  const std::uint8_t* next;
-  std::size_t left;
-  Chooser* choose;
-  std::vector<std::uint8_t> out;
-};
-
-unsigned implodeRead(char* buf, unsigned* size, void* param)
-{
-  auto* s = static_cast<ImplodeStreamState*>(param);
-  std::size_t n = std::min({std::size_t{*size}, s->left, s->choose->blockSize()});
-  std::memcpy(buf, s->next, n);
-  s->next += n;
-  s->left -= n;
-  return static_cast<unsigned>(n);
-}
-
-void implodeWrite(char* buf, unsigned* size, void* param)
-{
-  auto* s = static_cast<ImplodeStreamState*>(param);
-  s->out.insert(s->out.end(), buf, buf + *size);
-}
-
 // The first byte chooses the options: bits 0-1 literal mode (binary, ASCII,
 // automatic), bits 2-3 dictionary (automatic, 1024, 2048, 4096), bit 4 the
 // fast parser, bit 5 the streaming entry as well.  The rest is the data.
@@ -488,9 +443,9 @@ int implodeRoundtripImpl(const std::uint8_t* data, std::size_t size)
   if (flags & 0x20) {
     // The streaming entry, fed in uneven pieces, writes the same bytes.
     Chooser choose(data, size);
-    ImplodeStreamState st{payload, n, &choose, {}};
+    test_support::PieceStream st({payload, n}, [&choose] { return choose.blockSize(); });
     opts.progress = nullptr;
-    FUZZ_CHECK(implodeStream(implodeRead, implodeWrite, &st, opts));
+    FUZZ_CHECK(implodeStream(test_support::PieceStream::read, test_support::PieceStream::write, &st, opts));
     FUZZ_CHECK(st.out == packed);
   }
   return 0;
@@ -498,35 +453,47 @@ int implodeRoundtripImpl(const std::uint8_t* data, std::size_t size)
 
 // ------------------------------------------------------------ SWF header
 
-// Both cores on every prefix of the input's first bytes, against what the
-// header promises, with the state fields primed to see what they keep.
+// Both cores on every prefix of the input's first bytes, against the header
+// as a movie's author knows it: "FWS" or "CWS", then a version byte of which
+// 3 to 11 are played; nothing after the version byte matters.  The state
+// fields are primed to see what each core keeps.
 int swfReaderImpl(const std::uint8_t* data, std::size_t size)
 {
+  constexpr int kOldestPlayed = 3, kNewestPlayed = 11;  // as the packager tells a saver's author
+  ErrorCode at4[2] = {};
+  std::uint8_t version4 = 0;
   for (std::size_t n = 0; n <= std::min<std::size_t>(size, 8); ++n) {
+    const std::string sig = n < 3 ? "old" : std::string(reinterpret_cast<const char*>(data), 3);
     SwfHeaderState state;
     state.swfSignature = "old";
     state.swfVersion = 77;
     ErrorCode rc = classifySwfHeader(data, n, state);
-    if (n < 3) {
-      FUZZ_CHECK(rc == ioErrReadPastEnd && state.swfSignature == "old");
-    } else {
-      std::string_view sig(reinterpret_cast<const char*>(data), 3);
-      FUZZ_CHECK(state.swfSignature == sig);
-      FUZZ_CHECK(rc == ((sig == "FWS" || sig == "CWS") ? errOk : errNotSwfFile));
-    }
-    FUZZ_CHECK(state.swfVersion == 77);
+    FUZZ_CHECK(state.swfSignature == sig && state.swfVersion == 77);
+    if (n < 3) FUZZ_CHECK(rc == ioErrReadPastEnd);
+    else FUZZ_CHECK((rc == errOk) == (sig == "FWS" || sig == "CWS") && (rc == errOk || rc == errNotSwfFile));
+    ErrorCode classified = rc;
 
     state.swfVersion = 77;
     rc = checkFwsHeader(data, n, state);
-    FUZZ_CHECK(state.swfSignature == (n < 3 ? "old" : std::string(reinterpret_cast<const char*>(data), 3)));
-    bool fws = n >= 3 && std::memcmp(data, "FWS", 3) == 0;
-    if (n < 3) FUZZ_CHECK(rc == ioErrReadPastEnd && state.swfVersion == 0);
-    else if (!fws) FUZZ_CHECK(rc == errNotSwfFile && state.swfVersion == 0);
-    else if (n < 4) FUZZ_CHECK(rc == ioErrReadPastEnd && state.swfVersion == 0);
-    else {
-      std::uint8_t v = data[3];
-      FUZZ_CHECK(state.swfVersion == v);
-      FUZZ_CHECK(rc == (v > kMaxSwfVersion ? errSwfVersionTooHigh : v < kMinSwfVersion ? errSwfVersionTooLow : errOk));
+    FUZZ_CHECK(state.swfSignature == sig);
+    if (n < 4 || sig != "FWS") {
+      // Too short or not uncompressed: no version was read, and the refusal
+      // is the same as the signature's own, or a short read.
+      FUZZ_CHECK(rc != errOk && state.swfVersion == 0);
+      FUZZ_CHECK(rc == ioErrReadPastEnd || (rc == errNotSwfFile && sig != "FWS"));
+    } else {
+      const int v = data[3];
+      FUZZ_CHECK(classified == errOk && state.swfVersion == v);  // a refused version is still reported
+      if (v < kOldestPlayed) FUZZ_CHECK(rc == errSwfVersionTooLow);
+      else if (v > kNewestPlayed) FUZZ_CHECK(rc == errSwfVersionTooHigh);
+      else FUZZ_CHECK(rc == errOk);
+    }
+    // The length field (bytes 4 to 7) never changes an answer.
+    if (n == 4) {
+      at4[0] = classified, at4[1] = rc;
+      version4 = state.swfVersion;
+    } else if (n > 4) {
+      FUZZ_CHECK(classified == at4[0] && rc == at4[1] && state.swfVersion == version4);
     }
   }
   return 0;
@@ -553,21 +520,37 @@ int flashVersionImpl(const std::uint8_t* data, std::size_t size)
   FUZZ_CHECK(parseFlashVersionString(", \t" + text, m3, r3) == ok && m3 == major && r3 == revision);
   if (!ok) return 0;
 
-  // The decisions taken on a parsed version.
+  // The decisions taken on a parsed version.  A package carries installer
+  // 0 or 1 (the header's flashAXInstallerVersion); other indices are corrupt.
   std::uint8_t pick = size ? data[0] : 0;
-  std::int32_t reqMajor = 0, reqRevision = 0;
-  bool carried = requiredFlashVersion(pick % 4 - 1, reqMajor, reqRevision);
-  FUZZ_CHECK(carried == (pick % 4 == 1 || pick % 4 == 2));
+  const int index = pick % 4 - 1;
+  std::int32_t reqMajor = -5, reqRevision = -5;
+  bool carried = requiredFlashVersion(index, reqMajor, reqRevision);
+  FUZZ_CHECK(carried == (index == 0 || index == 1));
+  if (!carried) FUZZ_CHECK(reqMajor == -5 && reqRevision == -5);
   FlashDecision d = decideFlashUpdate(true, major, revision, carried, reqMajor, reqRevision);
+  FUZZ_CHECK(d != FlashDecision::CleanInstall && d != FlashDecision::TellUserToDownload);  // a player is there
+  const bool runsInstaller = d == FlashDecision::MajorUpdate || d == FlashDecision::MinorUpdate;
   if (!carried) FUZZ_CHECK(d == FlashDecision::None);
   if (carried) {
-    FUZZ_CHECK((d == FlashDecision::MajorUpdate) == (reqMajor > major));
-    FUZZ_CHECK(d != FlashDecision::MinorUpdate || (reqMajor == major && revision != 0 && reqRevision > revision));
-    FUZZ_CHECK(d != FlashDecision::CleanInstall && d != FlashDecision::TellUserToDownload);
+    // The carried installer runs only to bring a newer player, always when
+    // its major version is newer, and never for an unknown revision (0) of
+    // the same major version.
+    const bool newer = reqMajor > major || (reqMajor == major && reqRevision > revision);
+    FUZZ_CHECK(!runsInstaller || newer);
+    if (reqMajor > major) FUZZ_CHECK(runsInstaller);
+    if (reqMajor == major && revision == 0) FUZZ_CHECK(!runsInstaller);
+    if (reqMajor == major && revision != 0) FUZZ_CHECK(runsInstaller == newer);
+    // An older player of the same major version is updated if this one is.
+    if (runsInstaller && revision > 1)
+      FUZZ_CHECK(decideFlashUpdate(true, major, revision - 1, true, reqMajor, reqRevision) != FlashDecision::None);
   }
+  // A player plays the movies of its own major version and older ones.
   std::uint8_t swfVersion = size > 1 ? data[1] : 0;
   ErrorCode movie = playerCheckForMovie(true, major, swfVersion);
-  FUZZ_CHECK(movie == (std::int32_t{swfVersion} > major ? errFlashPlayerTooOld : errOk));
+  FUZZ_CHECK(movie == errOk || movie == errFlashPlayerTooOld);
+  FUZZ_CHECK((movie == errOk) == (std::int32_t{swfVersion} <= major));
+  FUZZ_CHECK(playerCheckForMovie(false, major, swfVersion) != errOk);
   return 0;
 }
 
@@ -741,6 +724,7 @@ int inflateStreamImpl(const std::uint8_t* data, std::size_t size)
         }
         try {
           stream->Write(data, 1);
+          FUZZ_CHECK(!"a write was accepted");
         } catch (const EZDecompressionError& e) {
           FUZZ_CHECK(isInvalidOperation(e));
         }

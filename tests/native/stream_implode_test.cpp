@@ -3,6 +3,7 @@
 // any size, at every dictionary size and literal mode; matches must reach as
 // far as the dictionary allows and no farther.
 #include "tools/impborl/stream_implode.h"
+#include "tests/support/piece_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -17,40 +18,15 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct Io {
-    const Bytes* in = nullptr;
-    std::size_t pos = 0;
-    unsigned turn = 0;
-    Bytes out;
-    bool badWrite = false; // empty or larger than a block
-};
-
-unsigned readUneven(char* buf, unsigned* size, void* param)
-{
-    static constexpr unsigned kPieces[] = {1, 65536, 3, 517, 4096, 70000};
-    auto* io = static_cast<Io*>(param);
-    std::size_t n = std::min<std::size_t>({kPieces[io->turn++ % 6], *size, io->in->size() - io->pos});
-    if (n)
-        std::memcpy(buf, io->in->data() + io->pos, n);
-    io->pos += n;
-    return static_cast<unsigned>(n);
-}
-
-void collect(char* buf, unsigned* size, void* param)
-{
-    auto* io = static_cast<Io*>(param);
-    if (*size == 0 || *size > kStreamImplodeBlock)
-        io->badWrite = true;
-    io->out.insert(io->out.end(), buf, buf + *size);
-}
+using test_support::PieceStream;
 
 Bytes implode(const Bytes& in, bool ascii, unsigned dictCode)
 {
-    Io io;
-    io.in = &in;
-    EXPECT_EQ(streamImplode(readUneven, collect, &io, ascii, dictCode), StreamImplodeResult::Ok);
-    EXPECT_FALSE(io.badWrite);
-    return io.out;
+    PieceStream io = PieceStream::cycling(in, {1, 65536, 3, 517, 4096, 70000});
+    EXPECT_EQ(streamImplode(PieceStream::read, PieceStream::write, &io, ascii, dictCode), StreamImplodeResult::Ok);
+    EXPECT_EQ(io.emptyWrites, 0u);
+    EXPECT_LE(io.largestWrite, kStreamImplodeBlock);
+    return std::move(io.out);
 }
 
 Bytes expand(const Bytes& packed)

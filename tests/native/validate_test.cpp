@@ -3,6 +3,7 @@
 // truncation sweep and a seeded byte-flip sweep.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -29,16 +30,13 @@ Bytes fakeImplode(const Bytes& data) {
   return out;
 }
 
-// What the installer does before writing anything: header, item table, then
-// the data file inside item 8.
-ErrorCode checkInstaller(std::span<const std::uint8_t> file) {
-  if (file.size() < kPackageDataStart) return errShortHeader;
+// The header check on an installer file; nullopt when the file is too short
+// to hold a header at all.
+std::optional<ErrorCode> checkHeader(std::span<const std::uint8_t> file) {
+  if (file.size() < INSTALLER_SIZE_IN_BYTES2) return std::nullopt;
   std::optional<PackageHeader> h = parsePackageHeader(file.subspan(INSTALLER_SIZE_IN_BYTES2));
-  if (ErrorCode rc = validatePackageHeader(*h, file.size())) return rc;
-  const PackageItem& data = h->items[8];
-  if (!data.present() || itemStoredSize(data) == 0) return errOk;
-  return validateDataFile(file.subspan(static_cast<std::size_t>(data.startOffset),
-                                       static_cast<std::size_t>(itemStoredSize(data))));
+  if (!h) return std::nullopt;
+  return validatePackageHeader(*h, file.size());
 }
 
 struct Fixture {
@@ -63,6 +61,13 @@ struct Fixture {
     return INSTALLER_SIZE_IN_BYTES2 + itemRecordOffset(k) + field;
   }
   std::size_t dataFile() const { return static_cast<std::size_t>(header.items[8].startOffset); }
+  std::size_t dataFileEnd() const { return static_cast<std::size_t>(header.items[8].endOffset) + 1; }
+  // Both checks on an installer laid out like this one: the header, and the
+  // data file where this fixture put it (whatever the damaged header says).
+  ErrorCode check(std::span<const std::uint8_t> f) const {
+    if (ErrorCode rc = *checkHeader(f)) return rc;
+    return validateDataFile(f.subspan(dataFile(), dataFileEnd() - dataFile()));
+  }
   std::size_t entry(int i, std::size_t field) const { return dataFile() + layout.entryOffsets[i - 1] + field; }
   std::size_t member(int i, std::size_t field) const { return dataFile() + layout.memberOffsets[i - 1] + field; }
 };
@@ -79,8 +84,8 @@ Bytes itemName(const std::string& s) {  // length byte + chars
 
 TEST(PackageValidation, GoodPackagePasses) {
   Fixture f;
-  EXPECT_EQ(checkInstaller(f.file), errOk);
-  EXPECT_EQ(checkInstaller(PackageBuilder().build()), errOk);
+  EXPECT_EQ(f.check(f.file), errOk);
+  EXPECT_EQ(checkHeader(PackageBuilder().build()), errOk);
 }
 
 TEST(PackageValidation, HostileEdits) {
@@ -150,20 +155,20 @@ TEST(PackageValidation, HostileEdits) {
     Bytes damaged = f.file;
     ASSERT_LE(e.offset + e.bytes.size(), damaged.size());
     std::copy(e.bytes.begin(), e.bytes.end(), damaged.begin() + static_cast<std::ptrdiff_t>(e.offset));
-    EXPECT_EQ(checkInstaller(damaged), e.expected);
+    EXPECT_EQ(f.check(damaged), e.expected);
   }
 }
 
 TEST(PackageValidation, RenamedNamesAreChecked) {
   // Type 3 turns a 254-char name into 258 chars: too long to be written.
   Bytes f1 = PackageBuilder().item(7, std::string(254, 'a'), 3, text("x")).build();
-  EXPECT_EQ(checkInstaller(f1), errBadName);
+  EXPECT_EQ(checkHeader(f1), errBadName);
   // The preview keeps its extension within 255 chars in mode 1.
   Bytes f2 = PackageBuilder().mode(1).preview(std::string(255, 'p'), text("BM")).build();
-  EXPECT_EQ(checkInstaller(f2), errOk);
+  EXPECT_EQ(checkHeader(f2), errOk);
   // The stored name itself must be safe even where the rename would repair it.
   Bytes f3 = PackageBuilder().mode(1).preview("shot.", text("BM")).build();
-  EXPECT_EQ(checkInstaller(f3), errBadName);
+  EXPECT_EQ(checkHeader(f3), errBadName);
 }
 
 TEST(PackageValidation, MainFileFromPreviewSkipsEntryOne) {
@@ -189,18 +194,17 @@ TEST(PackageValidation, ReadErrorsPassThrough) {
   EXPECT_EQ(validateDataFileTable(rec, std::span(entries).first(0), d.size(), failing), errCorruptPackage);
 }
 
-// Every prefix of the package must be refused: the last item (item 10) ends
-// the file, and the last member ends the data file.
+// Every prefix of the package must be refused: a header cut short does not
+// parse, the last item (item 10) ends the file, and the last member ends the
+// data file.
 TEST(PackageValidation, TruncationSweep) {
   const Fixture f;
   std::span<const std::uint8_t> all(f.file);
   ASSERT_EQ(static_cast<std::size_t>(f.header.items[10].endOffset) + 1, all.size());
   for (std::size_t n = 0; n < all.size(); ++n) {
-    ErrorCode rc = checkInstaller(all.first(n));
+    std::optional<ErrorCode> rc = checkHeader(all.first(n));
+    ASSERT_EQ(rc.has_value(), n >= kPackageDataStart) << n;
     ASSERT_NE(rc, errOk) << n;
-    if (n < kPackageDataStart) {
-      ASSERT_EQ(rc, errShortHeader) << n;
-    }
   }
   Bytes data(f.file.begin() + static_cast<std::ptrdiff_t>(f.dataFile()),
              f.file.begin() + f.header.items[8].endOffset + 1);
@@ -226,8 +230,9 @@ TEST(PackageValidation, ByteFlipSweep) {
       old[k] = file[at[k]];
       file[at[k]] = static_cast<std::uint8_t>(rng());
     }
-    ErrorCode rc = checkInstaller(file);
-    ASSERT_TRUE(rc == errOk || rc == errCorruptPackage || rc == errBadName) << round << " " << rc;
+    ErrorCode rc = *checkHeader(file);
+    ErrorCode both = f.check(file);
+    ASSERT_TRUE(both == errOk || both == errCorruptPackage || both == errBadName) << round << " " << both;
     if (rc == errOk) {
       PackageHeader h = *parsePackageHeader(std::span(file).subspan(from));
       for (int k = 1; k < kPackageItemCount; ++k) {

@@ -63,6 +63,41 @@ TEST(ZStream, RoundTripsInAnyBlockSize)
   }
 }
 
+// What zlib itself inflates from a stream that may be cut short.
+std::string inflateWhatThereIs(const std::string& packed)
+{
+  std::string out(1 << 20, '\0');
+  z_stream zs{};
+  EXPECT_EQ(inflateInit(&zs), Z_OK);
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+  zs.avail_in = static_cast<uInt>(packed.size());
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = static_cast<uInt>(out.size());
+  inflate(&zs, Z_SYNC_FLUSH);
+  out.resize(out.size() - zs.avail_out);
+  inflateEnd(&zs);
+  return out;
+}
+
+// A stream cut short right after a long copy: the source runs dry while
+// inflate still owes most of the copy, which later reads must hand out.
+TEST(ZStream, OutputOwedAfterTheLastInputComesOut)
+{
+  const std::string packed = zlibCompress(std::string(254487, '\0'), 9);
+  for (std::size_t cut = packed.size() - 16; cut <= packed.size(); ++cut) {
+    SCOPED_TRACE(testing::Message() << "cut at " << cut << " of " << packed.size());
+    const std::string expected = inflateWhatThereIs(packed.substr(0, cut));
+    for (std::size_t block : {std::size_t{1000}, std::size_t{8192}}) {
+      MemorySourceStream src(packed.substr(0, cut));
+      TZDecompressionStream z(src);
+      EXPECT_EQ(readAll(z, block), expected) << "block " << block;
+    }
+    MemorySourceStream src(packed.substr(0, cut));
+    TZDecompressionStream skipping(src);
+    EXPECT_EQ(skipping.Seek(1 << 20, SeekOrigin::Current), static_cast<std::int64_t>(expected.size()));
+  }
+}
+
 TEST(ZStream, StopsRightAfterTheCompressedData)
 {
   // A prefix before and trailing bytes behind the zlib stream: the stream

@@ -300,6 +300,9 @@ std::string exitText(int code) {
 
 // ---- the run ------------------------------------------------------------------
 
+// Only against a hang: a run that ends is never judged by its duration.
+constexpr DWORD kHangGuardMs = 10 * 60000;
+
 struct Folders {
   std::string system = e2e::systemFolder();
   std::string common = e2e::commonFolder();
@@ -327,10 +330,11 @@ public:
     // The installer's base folders exist after its first run anyway.
     winfs::makeFolders(folders_.common);
     winfs::makeFolders(folders_.workBase);
+    // What changes between two walks while nothing of the test runs is not
+    // an installer's doing.
     DWORD start = GetTickCount();
     baseline_ = walker_.take();
     walkMs_ = GetTickCount() - start;
-    Sleep(2000);
     Snapshot idle = walker_.take();
     for (const Change& c : diff(baseline_, idle, {})) volatile_.insert(c.path);
     baselineKeys_ = {uninstallEntries(HKEY_LOCAL_MACHINE), uninstallEntries(HKEY_CURRENT_USER)};
@@ -352,7 +356,7 @@ public:
     if (!winfs::writeFile(exe, c.installer)) return {"cannot write the installer"};
     e2e::RunOptions options;
     options.args = {"/q"};
-    options.timeoutMs = 60000;
+    options.timeoutMs = kHangGuardMs;
     DWORD start = GetTickCount();
     e2e::RunResult r = e2e::runInstaller(exe, options);
     elapsedMs = GetTickCount() - start;
@@ -363,8 +367,7 @@ public:
     std::set<std::string> keysLm = uninstallEntries(HKEY_LOCAL_MACHINE), keysCu = uninstallEntries(HKEY_CURRENT_USER);
     std::vector<std::string> work = e2e::workFolders();
 
-    if (r.timedOut) problems.push_back("did not end within 60 s (killed)");
-    if (elapsedMs > 60000) problems.push_back("took " + std::to_string(elapsedMs) + " ms");
+    if (r.timedOut) problems.push_back("did not end within " + std::to_string(kHangGuardMs / 60000) + " min (killed)");
     bool installed = started && r.exitCode == 0;
     bool expectInstall = c.outcome == Outcome::Installs || (c.outcome == Outcome::Either && installed);
 

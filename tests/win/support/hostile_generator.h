@@ -5,10 +5,11 @@
 // item 1 to 10 present (a carried Flash Player installer, a license, a
 // read-me, a compressed item), and a data file with stored, nested,
 // imploded and copy entries.  Each case changes it in one way and says what
-// a sound installer must do with the result: refuse it (with a given error
-// code, or with any error code of the product), install it completely with
-// a given set of files, or either of the two (a name the file system may or
-// may not accept).  Most cases are built without the integrity trailer, so
+// a sound installer must do with the result: refuse it and leave nothing
+// behind, install it completely with a given set of files, or either of the
+// two (a name the file system may or may not accept).  A refusal may carry
+// any error code of the product, except where the damage has a code of its
+// own that the user is told: the integrity trailer's mismatch.  Most cases are built without the integrity trailer, so
 // that the damage reaches the structural checks instead of the CRC; the
 // "trailer" family shows the CRC refusal.
 //
@@ -45,7 +46,8 @@ struct HostileCase {
   std::string name;  // "family/detail", unique
   Bytes installer;
   Outcome outcome = Outcome::Refused;
-  // Refused: the exit code required; 0 accepts any error code of the product.
+  // Refused: the exit code required (the integrity trailer's); 0 accepts any
+  // error code of the product.
   ErrorCode code = 0;
   // The damage lies in the executable image itself: the system may refuse to
   // start it at all, which counts as a refusal.
