@@ -44,8 +44,7 @@ DWORD traceFileOperation(const FileOperation& op) {
     return answer == 'k' || answer == 0 ? 0 : static_cast<unsigned char>(answer);
   }
   // For the log: every file and folder made, renamed, copied or deleted.
-  if (op.kind != FileOperation::Kind::Write && op.kind != FileOperation::Kind::Flush &&
-      op.kind != FileOperation::Kind::Attributes)
+  if (op.kind != FileOperation::Kind::Flush && op.kind != FileOperation::Kind::Attributes)
     traceEvent("file", {kind, op.path, op.other});
   return 0;
 }
@@ -78,7 +77,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // The file operations go to the log as what was written where, and with
   // SAVER_INSTALLER_TRACE_FILES to the test channel in full.
   traceFilesForTests = GetEnvironmentVariableA(kTraceFilesVariable, nullptr, 0) > 0 && traceOn();
-  if (traceFilesForTests || log.open()) setFileOperationObserver(traceFileOperation);
+  if (traceFilesForTests || log.open()) setFileOperationObserver(traceFileOperation, traceFilesForTests);
   // The progress bar's class comes from comctl32, taken from the system folder.
   UniqueModule commonControls(loadSystemLibrary("comctl32.dll"));
   if (auto init = procAddress<decltype(&::InitCommonControls)>(commonControls.get(), "InitCommonControls"))

@@ -79,7 +79,7 @@ bool FileStream::flush() {
 }
 
 ErrorCode FileStream::write(const void* buffer, std::size_t n) {
-  if (fileOperationsObserved()) {
+  if (fileWritesObserved()) {
     FileOperation op;
     op.kind = FileOperation::Kind::Write;
     op.path = path_;

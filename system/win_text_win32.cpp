@@ -40,6 +40,7 @@ const wchar_t* wideOrNull(const std::wstring& s, const char* original) { return 
 namespace {
 
 FileOperationObserver fileObserver = nullptr;
+bool observeWrites = false;
 
 bool report(FileOperation::Kind kind, const std::string& path, const std::string& other = std::string()) {
   if (!fileObserver) return true;
@@ -58,13 +59,14 @@ bool createsOrEmpties(DWORD disposition) {
 
 }  // namespace
 
-FileOperationObserver setFileOperationObserver(FileOperationObserver observer) {
+FileOperationObserver setFileOperationObserver(FileOperationObserver observer, bool writes) {
   FileOperationObserver previous = fileObserver;
   fileObserver = observer;
+  observeWrites = observer && writes;
   return previous;
 }
 
-bool fileOperationsObserved() { return fileObserver != nullptr; }
+bool fileWritesObserved() { return observeWrites; }
 
 bool reportFileOperation(const FileOperation& operation) {
   if (!fileObserver) return true;

@@ -60,10 +60,12 @@ struct FileOperation {
   DWORD attributes = 0;     // Attributes
 };
 using FileOperationObserver = DWORD (*)(const FileOperation& operation);
-FileOperationObserver setFileOperationObserver(FileOperationObserver observer);
+// An observer that does not want the writes (writes false) spares each
+// write its report.
+FileOperationObserver setFileOperationObserver(FileOperationObserver observer, bool writes = true);
 // Reports an operation; false (with the last error set) when the seam fails it.
 bool reportFileOperation(const FileOperation& operation);
-bool fileOperationsObserved();
+bool fileWritesObserved();
 
 // One entry of a folder listing.
 struct FoundEntry {
