@@ -236,6 +236,15 @@ HWND preparingWindow() {
   return ui::waitForWindow(q, 30000);
 }
 
+// The preparing window of the process that owns `form` (hidden or not).
+HWND preparingWindowOf(HWND form) {
+  ui::WindowQuery q;
+  q.className = PreparingWindow::kClassName;
+  q.visibleOnly = false;
+  GetWindowThreadProcessId(form, &q.processId);
+  return ui::findWindow(q);
+}
+
 // During start-up: closed while a start-up dialog is up (a preview picture
 // that cannot be read), the sequence ends when the dialog is answered; the
 // installer window never shows, the work folder goes and the launcher hears
@@ -265,9 +274,11 @@ TEST_F(ElevatedSafety, ClosingThePreparingWindowDuringStartUp) {
   expectWorkFolderGone();
 }
 
-// Ready, and then during an install (the overwrite question is up): closing
-// the preparing window is refused while installing, and otherwise is the
-// installer window's own close.
+// Ready, and then during an install: closing the preparing window is the
+// installer window's own close when ready, and is refused while installing.
+// The close is posted while the overwrite question is up and after every
+// progress step; the install must go on to its end, and the launcher hears
+// the close only after the saver was announced.
 TEST_F(ElevatedSafety, ClosingThePreparingWindowWhenReadyAndWhileInstalling) {
   e2e::FlashStandIn flash;
   std::string path = installer(package());
@@ -292,15 +303,17 @@ TEST_F(ElevatedSafety, ClosingThePreparingWindowWhenReadyAndWhileInstalling) {
     ASSERT_EQ(runQuiet(path).exitCode, 0);  // an earlier installation: Install asks first
     e2e::RunOptions options;
     options.viaLauncher = true;
-    bool refused = false;
+    HWND preparing = nullptr;
+    int posted = 0;
+    // Posted from the handler while the installer waits: it is the next
+    // message its loop (the question's, or the pause after a step) handles.
+    auto postClose = [&] { posted += PostMessageA(preparing, WM_CLOSE, 0, 0) != FALSE; };
+    options.onEvent = [&](const e2e::TraceEvent& e) {
+      if (e.kind == "window") preparing = preparingWindowOf(e.window());
+      if (e.kind == "progress" && e.number() > 0) postClose();
+    };
     options.answer = [&](const ui::DialogRecord& d) {
-      ui::WindowQuery q;
-      q.className = PreparingWindow::kClassName;
-      HWND preparing = ui::findWindow(q);
-      DWORD_PTR ignored = 0;
-      // Sent: it is handled (and refused) before the question is answered.
-      SendMessageTimeoutA(preparing, WM_CLOSE, 0, 0, SMTO_NORMAL, 5000, &ignored);
-      refused = IsWindow(preparing) != FALSE;
+      postClose();
       return ui::answerWithFirstOf({IDOK})(d);
     };
     e2e::InstallerSession session(path, options);
@@ -308,11 +321,33 @@ TEST_F(ElevatedSafety, ClosingThePreparingWindowWhenReadyAndWhileInstalling) {
     ASSERT_NE(form, nullptr);
     ui::pressButton(form, idInstallBtn);
     e2e::RunResult run = session.finish();
-    EXPECT_TRUE(refused);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_GE(posted, 2);
     EXPECT_EQ(run.exitCode, 0);
     ASSERT_EQ(run.dialogs.size(), 1u);
-    EXPECT_EQ(winfs::fileSize(saverFolder() + "saver.dat"), 1240);  // the install went through
-    EXPECT_TRUE(hasClosedReport(run));
+    int result = -1;
+    EXPECT_TRUE(run.installEnded(&result));
+    EXPECT_EQ(result, 0);
+    // The install went through whole.
+    EXPECT_EQ(winfs::readText(program()), "MZ saver");
+    EXPECT_EQ(winfs::readText(saverFolder() + "main.swf"), "FWS\x09movie");
+    EXPECT_EQ(winfs::readText(saverFolder() + "copy of main.swf"), "FWS\x09movie");
+    EXPECT_EQ(winfs::fileSize(saverFolder() + "saver.dat"), 1240);
+    EXPECT_TRUE(e2e::uninstallEntryExists(kSaver));
+    // The window closed once, after the install had ended.
+    std::vector<std::string> order;
+    for (const e2e::TraceEvent& e : run.events)
+      if (e.kind == "install end" || e.kind == "launcher closed") order.push_back(e.kind);
+    EXPECT_EQ(order, (std::vector<std::string>{"install end", "launcher closed"}));
+    // The launcher: the saver announced, then closed, closed only once.
+    std::string reports;
+    for (const auto& r : run.reports) reports += (r.closed ? std::string("<closed>") : r.bytes.c_str()) + "|";
+    ASSERT_GE(run.reports.size(), 2u) << reports;
+    EXPECT_EQ(run.reports[run.reports.size() - 2].bytes, std::string("makeActiveSaver-") + kProgram + '\0' + '\0')
+        << reports;
+    EXPECT_TRUE(run.reports.back().closed) << reports;
+    EXPECT_EQ(std::count_if(run.reports.begin(), run.reports.end(), [](const auto& r) { return r.closed; }), 1)
+        << reports;
     expectWorkFolderGone();
   }
 }
