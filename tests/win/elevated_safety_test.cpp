@@ -25,11 +25,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-UniqueFile holdOpen(const std::string& path) {
-  return UniqueFile(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
-}
-
 // Every file below folder with its bytes, for byte-identical comparisons.
 std::map<std::string, std::string> contentsOf(const std::string& folder, const std::string& prefix = "") {
   std::map<std::string, std::string> out;
@@ -156,8 +151,8 @@ TEST_F(ElevatedSafety, FailedInstallRemovesOnlyWhatItCreated) {
   e2e::FlashStandIn flash;
   ASSERT_TRUE(winfs::writeFile(program(), "MZ another saver's program"));
   ASSERT_TRUE(winfs::writeFile(e2e::commonFolder() + kShared, "MZ shared by other savers"));
-  UniqueFile heldProgram = holdOpen(program());
-  UniqueFile heldShared = holdOpen(e2e::commonFolder() + kShared);
+  UniqueFile heldProgram = winfs::holdOpen(program());
+  UniqueFile heldShared = winfs::holdOpen(e2e::commonFolder() + kShared);
   ASSERT_TRUE(heldProgram && heldShared);
 
   PackageBuilder b = package();

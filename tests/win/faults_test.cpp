@@ -34,13 +34,6 @@ Bytes noise(std::size_t n, std::uint32_t seed) {
   return out;
 }
 
-// Another program holding the file open without sharing: deleting,
-// replacing and opening it fail with 32 (sharing violation) in the installer.
-UniqueFile holdOpen(const std::string& path) {
-  return UniqueFile(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
-}
-
 bool contains(const std::vector<std::string>& v, const std::string& s) {
   return std::find(v.begin(), v.end(), s) != v.end();
 }
@@ -100,6 +93,11 @@ protected:
 
   static std::string saverFolder() { return e2e::commonFolder() + kSaver + "\\"; }
   static std::string program() { return e2e::systemFolder() + kProgram; }
+  // The saver folder, the program and the uninstall entry, as one text.
+  static std::string saverState() {
+    return winfs::fingerprint(saverFolder()) + "#" + winfs::fingerprint(program()) + "#" +
+           e2e::uninstallValue(kSaver, "DisplayName") + "|" + e2e::uninstallValue(kSaver, "UninstallString");
+  }
 
   static constexpr const char* kSaver = "Fault Test Saver";
   static constexpr const char* kProgram = "Fault Test Saver.scr";
@@ -114,7 +112,7 @@ protected:
 TEST_F(FaultTest, BusySaverProgramIsSkippedAndTheOldOneStays) {
   e2e::FlashStandIn flash;
   ASSERT_TRUE(winfs::writeFile(program(), "MZ old saver"));
-  UniqueFile held = holdOpen(program());
+  UniqueFile held = winfs::holdOpen(program());
   ASSERT_TRUE(held);
 
   // The control panel offer keeps the finished window up long enough to be read.
@@ -140,35 +138,50 @@ TEST_F(FaultTest, BusySaverProgramIsSkippedAndTheOldOneStays) {
   expectWorkFolderGone();
 }
 
-// A file of the earlier installation is held open.  The earlier
-// installation is set aside as a whole, never emptied around the held file:
-// where the system refuses to move a folder with an open file (Windows), the
-// install stops with -32 and the earlier installation is untouched; where it
-// moves it (Wine), the new installation is written complete and the held
-// file stays with the set-aside one.
+// A file of the earlier installation is held open while a newer version is
+// installed.  The earlier installation is set aside as a whole, never
+// emptied around the held file: where the system refuses to move a folder
+// with an open file (Windows), the install stops with -32; where it moves
+// it (Wine), the new installation is written.  An install that fails at its
+// very end brings the earlier one back, held file and all.  Afterwards the
+// saver is exactly the old version or exactly the new one, as the exit code
+// says.
 TEST_F(FaultTest, HeldMemberNeverLeavesAHalfInstallation) {
   e2e::FlashStandIn flash;
-  std::string path = installer(package());
+  DataFileBuilder older = saverData();
+  older.add("only in the older.txt", bytesOf("old"));
+  const std::string v1 = installer(package(older), "Old.exe");
+  const std::string v2 = installer(package(saverData(" v2"), "MZ saver v2"), "New.exe");
+  ASSERT_EQ(runQuiet(v2).exitCode, 0);
+  const std::string newer = saverState();
+  e2e::removeSaver(kSaver, kProgram);
   for (const char* member : {"sub\\deeper\\notes.txt", "big.txt"}) {
-    SCOPED_TRACE(member);
-    ASSERT_EQ(runQuiet(path).exitCode, 0);
-    const std::string before = winfs::fingerprint(saverFolder());
-    UniqueFile held = holdOpen(saverFolder() + member);
-    ASSERT_TRUE(held);
+    for (bool failAtTheEnd : {false, true}) {
+      SCOPED_TRACE(std::string(member) + (failAtTheEnd ? ", failing at the end" : ""));
+      ASSERT_EQ(runQuiet(v1).exitCode, 0);
+      const std::string old = saverState();
+      ASSERT_NE(old, newer);
+      UniqueFile held = winfs::holdOpen(saverFolder() + member);
+      ASSERT_TRUE(held);
 
-    e2e::RunResult run = runQuiet(path);
-    if (run.exitCode == errFileBusy) {
-      EXPECT_EQ(winfs::fingerprint(saverFolder()), before);
-    } else {
-      EXPECT_EQ(run.exitCode, 0);
-      EXPECT_TRUE(run.dialogs.empty()) << run.dialogs[0].text;
-      EXPECT_EQ(winfs::fingerprint(saverFolder()), before);  // the same package again
+      e2e::RunOptions options;
+      options.args = {"/q"};
+      if (failAtTheEnd) options.environment = {{"BRINDLEFAX_TEST_RAISE_IN", "registerUninstall"}};
+      e2e::RunResult run = e2e::runInstaller(v2, options);
+      held.reset();
+      if (run.exitCode == 0) {
+        EXPECT_FALSE(failAtTheEnd);
+        EXPECT_TRUE(run.dialogs.empty()) << run.dialogs[0].text;
+        EXPECT_EQ(saverState(), newer);
+      } else {
+        if (!failAtTheEnd) {
+          EXPECT_EQ(run.exitCode, errFileBusy);
+        }
+        EXPECT_EQ(saverState(), old);
+      }
+      winfs::removeTree(e2e::commonFolder() + kSaver + ".previous-install\\");
+      e2e::removeSaver(kSaver, kProgram);
     }
-    EXPECT_TRUE(winfs::exists(program()));
-    EXPECT_TRUE(e2e::uninstallEntryExists(kSaver));
-    held.reset();
-    winfs::removeTree(e2e::commonFolder() + kSaver + ".previous-install\\");
-    e2e::removeSaver(kSaver, kProgram);
   }
   expectWorkFolderGone();
 }
@@ -225,7 +238,7 @@ TEST_F(FaultTest, HeldLibraryItemIsRetriedBoundedlyThenSkipped) {
   EXPECT_EQ(winfs::readText(e2e::systemFolder() + kLibrary), "MZ new helper");
 
   ASSERT_TRUE(winfs::writeFile(e2e::systemFolder() + kLibrary, "MZ old helper"));
-  UniqueFile held = holdOpen(e2e::systemFolder() + kLibrary);
+  UniqueFile held = winfs::holdOpen(e2e::systemFolder() + kLibrary);
   ASSERT_TRUE(held);
   start = GetTickCount();
   e2e::RunResult run = runQuiet(path);
