@@ -184,19 +184,31 @@ TEST_F(ElevatedSafety, FailedInstallRemovesOnlyWhatItCreated) {
 }
 
 // A library of ours in the common folder that existed before is replaced
-// by the install and stays when the install fails afterwards (bringing the
-// old bytes back is not the clean-up's job); one the run created goes.
-TEST_F(ElevatedSafety, ReplacedLibraryStaysCreatedOneGoes) {
+// by the install and, when the install fails afterwards, brought back with
+// its old bytes; one the run created goes.
+TEST_F(ElevatedSafety, ReplacedLibraryIsRestoredCreatedOneGoes) {
   e2e::FlashStandIn flash;
-  ASSERT_TRUE(winfs::writeFile(e2e::commonFolder() + kShared, "MZ shared by other savers"));
+  const std::string shared = e2e::commonFolder() + kShared;
+  ASSERT_TRUE(winfs::writeFile(shared, "MZ shared by other savers"));
   PackageBuilder b = package();
   b.item(7, kShared, 3, bytesOf("MZ new shared"));
   b.item(9, kFresh, 2, bytesOf("MZ fresh"));
   b.compressedItem(10, "extra10.txt", 1, bytesOf(std::string(3000, 'z')), e2e::implode);
   b.editHeader([](PackageHeader& h) { h.items[10].expandedSize = 2999; });
-  e2e::RunResult run = runQuiet(installer(b));
+  // What the clean-up starts from, read while the installer waits at its start.
+  std::string sharedBefore, freshBefore;
+  e2e::RunOptions options;
+  options.args = {"/q"};
+  options.onEvent = [&](const e2e::TraceEvent& e) {
+    if (e.kind != "enter" || e.field(0) != "removeInstalledFiles") return;
+    sharedBefore = winfs::readText(shared);
+    freshBefore = winfs::readText(e2e::systemFolder() + kFresh);
+  };
+  e2e::RunResult run = e2e::runInstaller(installer(b), options);
   EXPECT_EQ(run.exitCode, errSizeMismatch);
-  EXPECT_TRUE(winfs::exists(e2e::commonFolder() + kShared));
+  EXPECT_EQ(sharedBefore, "MZ new shared");
+  EXPECT_EQ(freshBefore, "MZ fresh");
+  EXPECT_EQ(winfs::readText(shared), "MZ shared by other savers");
   EXPECT_FALSE(winfs::exists(e2e::systemFolder() + kFresh));
   expectNothingOfTheSaver();
   expectWorkFolderGone();
