@@ -28,6 +28,9 @@ if(WIN_TEST_SOURCES)
   if(TARGET sample_saver)
     add_dependencies(win_tests sample_saver)  # installed and run by the tests
   endif()
+  if(TARGET impborl)
+    add_dependencies(win_tests impborl)  # loaded by impborl_test.cpp
+  endif()
   target_compile_definitions(win_tests PRIVATE
     TEST_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures"
     TEST_BINARY_DIR="${CMAKE_BINARY_DIR}")
