@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <functional>
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include "app/installer_form_win32.h"
 #include "base/messages.h"
 #include "tests/win/support/folder_fixture.h"
@@ -266,8 +269,9 @@ TEST_F(InstallerRunTest, ReadyWindowWithoutLicenseThenCancel) {
   e2e::InstallerSession session(installerPath(), options);
   HWND form = session.waitForForm();
   ASSERT_NE(form, nullptr);
-  // Wait for the stand-in to paint, then keep a picture of the ready window.
-  Sleep(500);
+  // The window and the stand-in painted (before RedrawWindow returns), then a
+  // picture of the ready window.
+  RedrawWindow(form, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   e2e::screenshot("ready_without_license.png");
   EXPECT_NE(flash.journal().find("call Play"), std::string::npos) << flash.journal();
   ui::pressButton(form, idCancelBtn);
@@ -288,7 +292,7 @@ TEST_F(InstallerRunTest, LicenseArrangementFollowsOnlyTheHeight) {
   e2e::InstallerSession session(installerPath(), {});
   HWND form = session.waitForForm();
   ASSERT_NE(form, nullptr);
-  Sleep(300);
+  RedrawWindow(form, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   e2e::screenshot("ready_with_license.png");
 
   ui::ControlInfo install = ui::describeControl(ui::findControl(form, idInstallBtn));
@@ -561,6 +565,28 @@ TEST_F(InstallerRunTest, HeaderQuietModeAsksTheLauncherForTheControlPanel) {
   }
 }
 
+// Waits until no process runs a program from folder (found by the paths of
+// their images); false when one is still running after the limit.
+bool waitForProgramsIn(const std::string& folder) {
+  UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  bool allEnded = true;
+  for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
+    UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    if (!process) continue;
+    char image[MAX_PATH * 2] = {};
+    DWORD size = sizeof image;
+    if (!QueryFullProcessImageNameA(process.get(), 0, image, &size)) continue;
+    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, image, static_cast<int>(std::min<size_t>(size, folder.size())),
+                       folder.c_str(), static_cast<int>(folder.size())) != CSTR_EQUAL)
+      continue;
+    allEnded = WaitForSingleObject(process.get(), ui::kDefaultTimeoutMs) == WAIT_OBJECT_0 && allEnded;
+  }
+  return allEnded;
+}
+
 // A carried player installer that installs nothing: -416, window never shown.
 TEST_F(InstallerRunTest, FailedPlayerInstallationStopsTheStartUp) {
   PackageBuilder b = fullPackage();
@@ -577,11 +603,15 @@ TEST_F(InstallerRunTest, FailedPlayerInstallationStopsTheStartUp) {
   EXPECT_EQ(run.exitCode, errFlashInstallFailed);
   EXPECT_FALSE(winfs::exists(e2e::systemFolder() + kProgram));
   // The player installer the user is to complete runs from the work folder,
-  // so that folder cannot go with the installer; remove it for later tests.
-  Sleep(500);
-  for (const std::string& name : e2e::workFolders())
-    if (std::find(workFoldersBefore_.begin(), workFoldersBefore_.end(), name) == workFoldersBefore_.end())
-      winfs::removeTree(e2e::localWorkBase() + name + "\\");
+  // so that folder cannot go with the installer; it is removed for later
+  // tests once no program runs from it.
+  std::string work;
+  for (const e2e::TraceEvent& e : run.events)
+    if (e.kind == "work folder") work = e.field(0);
+  ASSERT_FALSE(work.empty());
+  if (work.back() != '\\') work += '\\';
+  EXPECT_TRUE(waitForProgramsIn(work));
+  winfs::removeTree(work);
 }
 
 }  // namespace

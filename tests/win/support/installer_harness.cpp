@@ -11,6 +11,7 @@
 #include "base/diagnostic_trace.h"
 #include "system/handles_win32.h"
 #include "tests/fixtures/flash_standin/flash_standin_settings.h"
+#include "tests/fixtures/screenshot.h"
 #include "tests/win/support/folder_fixture.h"
 #include "tests/win/support/unix_link.h"
 #include "tools/implode/implode.h"
@@ -281,17 +282,7 @@ std::vector<std::string> workFolders() {
   return names;
 }
 
-bool screenshot(const std::string& name) {
-  CreateDirectoryA(winfs::hostPath(TEST_BINARY_DIR "/screenshots").c_str(), nullptr);
-  std::string shot = TEST_BINARY_DIR "/screenshots/" + name;
-  std::string file = winfs::hostPath(shot);
-  DeleteFileA(file.c_str());
-  // Written under another name and renamed when complete: its appearing is
-  // the end of the work.
-  return winfs::runUnixProgram("/bin/sh -c \"/usr/bin/import -window root '" + shot + ".part' && mv '" + shot +
-                                   ".part' '" + shot + "'\"",
-                               [&file] { return winfs::fileSize(file) > 0; });
-}
+bool screenshot(const std::string& name) { return fixture::screenshot(TEST_BINARY_DIR "/screenshots/" + name); }
 
 FlashStandIn::FlashStandIn(const std::string& version) {
   // In the system folder, the only place the installer takes it from.

@@ -127,9 +127,9 @@ void removeSaver(const std::string& saverName, const std::string& programName);
 // Names of the numbered work folders ("ZNK1", ...) that exist now.
 std::vector<std::string> workFolders();
 
-// Saves a picture of the whole display (ImageMagick's import, a Unix
-// program Wine starts like any other) to build/<win32|win64>/screenshots/<name>;
-// false when import is not there.
+// Saves a picture of the whole display to
+// build/<win32|win64>/screenshots/<name> (tests/fixtures/screenshot.h);
+// false when none was written.
 bool screenshot(const std::string& name);
 
 // Registers / removes the stand-in Shockwave Flash control for a test.
