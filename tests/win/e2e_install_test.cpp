@@ -463,17 +463,15 @@ TEST_F(InstallerRunTest, CancelDuringExtractionRemovesEverything) {
   ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(fullPackage())));
   e2e::RunOptions options;
   options.viaLauncher = true;
-  HWND cancel = nullptr;
-  options.onEvent = [&](const e2e::TraceEvent& e) {
-    if (e.kind == "window") cancel = e2e::formControl(e.window(), idCancelBtn);
-    if (e.kind == "status" && e.field(0) == "Writing screen saver files...") PostMessageA(cancel, BM_CLICK, 0, 0);
-  };
+  bool pressed = false;
+  options.onEvent = e2e::pressCancelAt(e2e::atStatus("Writing screen saver files..."), &pressed);
   e2e::InstallerSession session(installerPath(), options);
   HWND form = session.waitForForm();
   ASSERT_NE(form, nullptr);
   ui::pressButton(form, idInstallBtn);
   e2e::RunResult run = session.finish();
   std::vector<std::string> statuses = run.statuses();
+  EXPECT_TRUE(pressed);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(contains(statuses, "Installation Aborted. Cleaning up files..."));
   EXPECT_FALSE(contains(statuses, "Expanding files..."));

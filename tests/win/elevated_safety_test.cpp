@@ -85,19 +85,6 @@ protected:
     b.mode(2).saverName(saver).offerControlPanel(false).item(6, kProgram, 2, bytesOf("MZ saver")).dataFile(saverData());
     return b;
   }
-  std::string installer(const PackageBuilder& b, const std::string& name = "Setup.exe") {
-    std::string path = rootDir() + name;
-    EXPECT_TRUE(winfs::writeFile(path, e2e::buildInstaller(b)));
-    return path;
-  }
-  static e2e::RunResult runQuiet(const std::string& path, bool viaLauncher = false) {
-    e2e::RunOptions options;
-    options.args = {"/q"};
-    options.viaLauncher = viaLauncher;
-    return e2e::runInstaller(path, options);
-  }
-  static std::string saverFolder(const std::string& saver = kSaver) { return e2e::commonFolder() + saver + "\\"; }
-  static std::string program() { return e2e::systemFolder() + kProgram; }
 
   static constexpr const char* kSaver = "Safety Test Saver";
   static constexpr const char* kProgram = "Safety Test Saver.scr";
@@ -134,7 +121,7 @@ TEST_F(ElevatedSafety, SaverNamedLikeAWindowsFolderLeavesThatFolderAlone) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.dialogs.empty()) << run.dialogs[0].text;  // no overwrite question
     EXPECT_EQ(contentsOf(fonts), before);
-    EXPECT_EQ(winfs::fileSize(saverFolder("Fonts") + "saver.dat"), 1240);
+    EXPECT_EQ(winfs::fileSize(e2e::commonFolder() + "Fonts\\" + "saver.dat"), 1240);
     e2e::removeSaver("Fonts", kProgram);
   }
   winfs::removeTree(fonts + "safety sub");
@@ -237,12 +224,6 @@ TEST_F(ElevatedSafety, DamagedDataFileIsRefusedBeforeAnyItemIsWritten) {
 
 // --- Closing the preparing window -------------------------------------------------
 
-HWND preparingWindow() {
-  ui::WindowQuery q;
-  q.className = PreparingWindow::kClassName;
-  return ui::waitForWindow(q, 30000);
-}
-
 // The preparing window of the process that owns `form` (hidden or not).
 HWND preparingWindowOf(HWND form) {
   ui::WindowQuery q;
@@ -294,8 +275,9 @@ TEST_F(ElevatedSafety, ClosingThePreparingWindowWhenReadyAndWhileInstalling) {
     e2e::RunOptions options;
     options.viaLauncher = true;
     e2e::InstallerSession session(path, options);
-    ASSERT_NE(session.waitForForm(), nullptr);
-    HWND preparing = preparingWindow();
+    HWND form = session.waitForForm();
+    ASSERT_NE(form, nullptr);
+    HWND preparing = preparingWindowOf(form);
     ASSERT_NE(preparing, nullptr);
     PostMessageA(preparing, WM_CLOSE, 0, 0);
     e2e::RunResult run = session.finish();

@@ -79,21 +79,8 @@ protected:
     return b;
   }
 
-  std::string installer(const PackageBuilder& b, const std::string& name = "Setup.exe") {
-    std::string path = rootDir() + name;
-    EXPECT_TRUE(winfs::writeFile(path, e2e::buildInstaller(b)));
-    return path;
-  }
-  static e2e::RunResult runQuiet(const std::string& path) {
-    e2e::RunOptions options;
-    options.args = {"/q"};
-    return e2e::runInstaller(path, options);
-  }
-
-  static std::string saverFolder() { return e2e::commonFolder() + kSaver + "\\"; }
-  static std::string program() { return e2e::systemFolder() + kProgram; }
   // The saver folder, the program and the uninstall entry, as one text.
-  static std::string saverState() {
+  std::string saverState() const {
     return winfs::fingerprint(saverFolder()) + "#" + winfs::fingerprint(program()) + "#" +
            e2e::uninstallValue(kSaver, "DisplayName") + "|" + e2e::uninstallValue(kSaver, "UninstallString");
   }
@@ -372,12 +359,8 @@ TEST_F(FaultTest, CancelAfterEveryProgressStepLeavesNothing) {
     SCOPED_TRACE("cancel after step " + std::to_string(step));
     e2e::RunOptions options;
     options.viaLauncher = true;
-    HWND cancel = nullptr;
     bool pressed = false;
-    options.onEvent = [&](const e2e::TraceEvent& e) {
-      if (e.kind == "window") cancel = e2e::formControl(e.window(), idCancelBtn);
-      if (e.kind == "progress" && e.number() == step && !pressed) pressed = PostMessageA(cancel, BM_CLICK, 0, 0);
-    };
+    options.onEvent = e2e::pressCancelAt(e2e::atProgress(step), &pressed);
     e2e::InstallerSession session(path, options);
     HWND form = session.waitForForm();
     ASSERT_NE(form, nullptr);
@@ -408,16 +391,14 @@ TEST_F(FaultTest, CancelAfterTheLastStepKeepsTheInstall) {
   PackageBuilder b = package();
   b.offerControlPanel(true);
   e2e::RunOptions options;
-  HWND cancel = nullptr;
-  options.onEvent = [&](const e2e::TraceEvent& e) {
-    if (e.kind == "window") cancel = e2e::formControl(e.window(), idCancelBtn);
-    if (e.kind == "status" && e.field(0) == "Writing saver data file...") PostMessageA(cancel, BM_CLICK, 0, 0);
-  };
+  bool pressed = false;
+  options.onEvent = e2e::pressCancelAt(e2e::atStatus("Writing saver data file..."), &pressed);
   e2e::InstallerSession session(installer(b), options);
   HWND form = session.waitForForm();
   ASSERT_NE(form, nullptr);
   ui::pressButton(form, idInstallBtn);
   e2e::RunResult run = session.finish();
+  EXPECT_TRUE(pressed);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(run.dialogs.empty()) << run.dialogs[0].text;  // no control panel offer
   EXPECT_TRUE(contains(run.statuses(), "Writing saver data file..."));

@@ -117,12 +117,7 @@ TEST_F(RollbackTest, FailedAndCancelledUpgradesLeaveTheOldInstallation) {
   e2e::RunOptions options;
   options.answer = ui::answerWithFirstOf({IDOK, IDABORT});
   bool pressed = false;
-  HWND form = nullptr;
-  options.onEvent = [&](const e2e::TraceEvent& e) {
-    if (e.kind == "window") form = e.window();
-    if (e.kind == "status" && e.field(0) == "Expanding files..." && !pressed && form)
-      pressed = PostMessageA(e2e::formControl(form, idCancelBtn), BM_CLICK, 0, 0);
-  };
+  options.onEvent = e2e::pressCancelAt(e2e::atStatus("Expanding files..."), &pressed);
   {
     e2e::InstallerSession session(v2, options);
     HWND shown = session.waitForForm();
@@ -140,14 +135,9 @@ TEST_F(RollbackTest, FailedAndCancelledUpgradesLeaveTheOldInstallation) {
   for (int step = 1;; ++step) {
     SCOPED_TRACE(std::string("cancel after step ").append(std::to_string(step)));
     bool cancelled = false;
-    HWND window = nullptr;
     e2e::RunOptions stepOptions;
     stepOptions.answer = ui::answerWithFirstOf({IDOK, IDABORT});
-    stepOptions.onEvent = [&](const e2e::TraceEvent& e) {
-      if (e.kind == "window") window = e.window();
-      if (e.kind == "progress" && e.number() == step && !cancelled && window)
-        cancelled = PostMessageA(e2e::formControl(window, idCancelBtn), BM_CLICK, 0, 0);
-    };
+    stepOptions.onEvent = e2e::pressCancelAt(e2e::atProgress(step), &cancelled);
     e2e::InstallerSession session(v2, stepOptions);
     HWND shown = session.waitForForm();
     ASSERT_NE(shown, nullptr);
