@@ -36,6 +36,7 @@ if(NATIVE_TESTS)
 endif()
 
 file(GLOB BENCHES CONFIGURE_DEPENDS bench/*.cpp)
+list(FILTER BENCHES EXCLUDE REGEX "_win32\\.cpp$")  # Windows benchmarks: cmake/wintests.cmake
 foreach(b ${BENCHES})
   get_filename_component(name ${b} NAME_WE)
   add_executable(${name} ${b})

@@ -28,6 +28,9 @@ if(WIN_TEST_SOURCES)
   if(TARGET sample_saver)
     add_dependencies(win_tests sample_saver)  # installed and run by the tests
   endif()
+  if(TARGET impborl)
+    add_dependencies(win_tests impborl)  # loaded by impborl_test.cpp
+  endif()
   target_compile_definitions(win_tests PRIVATE
     TEST_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures"
     TEST_BINARY_DIR="${CMAKE_BINARY_DIR}")
@@ -39,3 +42,16 @@ if(WIN_TEST_SOURCES)
     set_tests_properties(win_tests PROPERTIES TIMEOUT 3600)
   endif()
 endif()
+
+# Benchmarks that need Windows (bench/*_win32.cpp), with the tests' UI driver:
+# programs that print figures, built into bench/ and run by hand.
+file(GLOB WIN_BENCHES CONFIGURE_DEPENDS bench/*_win32.cpp)
+foreach(b ${WIN_BENCHES})
+  get_filename_component(name ${b} NAME_WE)
+  string(REGEX REPLACE "_win32$" "" name ${name})
+  add_executable(${name} ${b} tests/win/support/ui_driver.cpp resources/installer.rc)
+  # (installer_core and portable refer to each other: named twice.)
+  target_link_libraries(${name} PRIVATE installer_core portable installer_core)
+  target_link_options(${name} PRIVATE -static)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endforeach()

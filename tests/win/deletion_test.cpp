@@ -13,12 +13,6 @@
 
 namespace {
 
-// Holds a file open without sharing: deletion and replacement fail with 32.
-UniqueFile lockFile(const std::string& path) {
-  return UniqueFile(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
 DWORD attributesOf(const std::string& path) { return GetFileAttributesA(path.c_str()); }
 
 std::string ownPath() {
@@ -61,7 +55,7 @@ TEST_F(Deletion, DeleteFileWithRetries) {
     ASSERT_TRUE(winfs::writeFile(file, "data"));
     winfs::setReadOnly(file, true);
     UniqueFile lock;
-    if (c.locked) lock = lockFile(file);
+    if (c.locked) lock = winfs::holdOpen(file);
     EXPECT_EQ(deleteFileWithRetries(file, c.attempts), c.expected);
     EXPECT_EQ(winfs::exists(file), c.expected != errOk);
   }
@@ -88,7 +82,7 @@ TEST_F(Deletion, DeleteFolderTree) {
 TEST_F(Deletion, DeleteFolderTreeStopsAtABusyFile) {
   const std::string tree = rootDir() + "busy\\";
   ASSERT_TRUE(winfs::writeFile(tree + "held.dat", "x"));
-  UniqueFile lock = lockFile(tree + "held.dat");
+  UniqueFile lock = winfs::holdOpen(tree + "held.dat");
   EXPECT_EQ(deleteFolderTree(tree), errFileBusy);
   EXPECT_TRUE(winfs::isFolder(tree));
   lock.reset();

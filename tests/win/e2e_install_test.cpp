@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <functional>
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include "app/installer_form_win32.h"
 #include "base/messages.h"
 #include "tests/win/support/folder_fixture.h"
@@ -108,6 +111,76 @@ bool contains(const std::vector<std::string>& v, const std::string& s) {
   return std::find(v.begin(), v.end(), s) != v.end();
 }
 
+RECT clientRectOf(HWND w) {
+  RECT r;
+  GetClientRect(w, &r);
+  return r;
+}
+int heightOf(const RECT& r) { return r.bottom - r.top; }
+int widthOf(const RECT& r) { return r.right - r.left; }
+
+bool overlaps(const RECT& a, const RECT& b) {
+  RECT common;
+  return IntersectRect(&common, &a, &b) != FALSE;
+}
+bool inside(const RECT& inner, const RECT& outer) {
+  return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+         inner.bottom <= outer.bottom;
+}
+
+// The window's arrangement: its visible parts and the buttons in their
+// strip lie inside it without overlapping; the preview on top, the license
+// (when shown) below it, the button strip across the bottom, Install left
+// of Cancel.
+void expectLaidOut(HWND form) {
+  const RECT client = clientRectOf(form);
+  for (HWND parent : {form, ui::findControl(form, idButtonPanel)}) {
+    std::vector<ui::ControlInfo> parts;
+    for (const ui::ControlInfo& c : ui::children(parent))
+      if (c.visible) parts.push_back(c);
+    const RECT area = clientRectOf(parent);
+    for (size_t i = 0; i < parts.size(); ++i) {
+      EXPECT_TRUE(inside(parts[i].rect, area)) << "control " << parts[i].id << " sticks out of " << ui::windowClass(parent);
+      for (size_t j = i + 1; j < parts.size(); ++j)
+        EXPECT_FALSE(overlaps(parts[i].rect, parts[j].rect)) << "controls " << parts[i].id << " and " << parts[j].id;
+    }
+  }
+  const RECT preview = ui::describeControl(ui::findControl(form, idContentPanel)).rect;
+  const RECT strip = ui::describeControl(ui::findControl(form, idButtonPanel)).rect;
+  EXPECT_LE(preview.top, 1);
+  EXPECT_GE(strip.top, preview.bottom);
+  EXPECT_EQ(strip.bottom, client.bottom);
+  ui::ControlInfo license = ui::describeControl(ui::findControl(form, idLicenseBox));
+  if (license.visible) {
+    EXPECT_GE(license.rect.top, preview.bottom);
+    EXPECT_LE(license.rect.bottom, strip.top);
+  }
+  const RECT install = ui::describeControl(ui::findControl(form, idInstallBtn)).rect;
+  const RECT cancel = ui::describeControl(ui::findControl(form, idCancelBtn)).rect;
+  EXPECT_LT(install.right, cancel.left);
+  EXPECT_EQ(install.top, cancel.top);
+}
+
+BOOL CALLBACK findPopupMenu(HWND w, LPARAM lp) {
+  if (ui::windowClass(w) != "#32768" || !IsWindowVisible(w)) return TRUE;
+  *reinterpret_cast<HWND*>(lp) = w;
+  return FALSE;
+}
+
+// A visible popup menu ("#32768") of the thread that owns the window, if any.
+HWND popupMenuOf(HWND window) {
+  HWND found = nullptr;
+  EnumThreadWindows(GetWindowThreadProcessId(window, nullptr), findPopupMenu, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// Every dialog's text, for failure messages.
+std::string dialogTexts(const e2e::RunResult& run) {
+  std::string texts;
+  for (const auto& d : run.dialogs) texts += d.title + ": " + d.text + " | ";
+  return texts;
+}
+
 TEST_F(InstallerRunTest, InteractiveInstallThenControlPanel) {
   e2e::FlashStandIn flash;
   PackageBuilder b = fullPackage();
@@ -116,24 +189,27 @@ TEST_F(InstallerRunTest, InteractiveInstallThenControlPanel) {
   e2e::RunOptions options;
   options.viaLauncher = true;
   options.answer = ui::answerWithFirstOf({IDYES, IDOK, IDABORT});
-  // Alt+F4 and a right-click while it installs: both are refused.
-  bool refusedClose = false;
+  // Alt+F4 and a right-click on the movie while it installs, posted while
+  // the installer waits in a status event: its loop handles both before
+  // the install goes on.  Neither closes the window nor opens a menu; every
+  // later event finds the window there and no menu up.
   HWND shown = nullptr;
+  std::string clicked;
+  bool keyPosted = false, menuSeen = false, stayed = false;
   options.onEvent = [&](const e2e::TraceEvent& e) {
     if (e.kind == "window") shown = e.window();
-    if (e.kind == "status" && e.field(0) == "Writing screen saver files..." && !refusedClose) {
-      ui::sendKey(shown, ui::Key::AltF4);
-      ui::rightClick(shown, POINT{100, 100});
-      refusedClose = true;
+    if (keyPosted && popupMenuOf(shown)) menuSeen = true;
+    if (e.kind == "status" && e.field(0) == "Writing screen saver files..." && !keyPosted) {
+      keyPosted = ui::sendKey(shown, ui::Key::AltF4);
+      clicked = ui::windowClass(ui::rightClick(shown, POINT{100, 100}));
     }
+    if (e.kind == "install end") stayed = IsWindow(shown) && IsWindowVisible(shown);
   };
   e2e::InstallerSession session(installerPath(), options);
   HWND form = session.waitForForm(30000);
   if (!form) {
     e2e::RunResult early = session.finish();
-    std::string texts;
-    for (const auto& d : early.dialogs) texts += d.title + ": " + d.text + " | ";
-    FAIL() << "no installer window; exit " << early.exitCode << "; dialogs: " << texts;
+    FAIL() << "no installer window; exit " << early.exitCode << "; dialogs: " << dialogTexts(early);
   }
 
   // The ready state without a license.
@@ -142,16 +218,11 @@ TEST_F(InstallerRunTest, InteractiveInstallThenControlPanel) {
   ui::ControlInfo cancel = ui::describeControl(ui::findControl(form, idCancelBtn));
   EXPECT_EQ(install.text, "Install");
   EXPECT_TRUE(install.enabled);
-  EXPECT_EQ(install.rect.right - install.rect.left, 80);
   EXPECT_EQ(cancel.text, "Cancel");
-  EXPECT_EQ(install.rect.right + 6, cancel.rect.left);
   EXPECT_FALSE(ui::describeControl(ui::findControl(form, idDoneBtn)).visible);
   EXPECT_FALSE(ui::describeControl(ui::findControl(form, idLabCopying)).visible);
-  RECT wr, cr;
-  GetWindowRect(form, &wr);
-  GetClientRect(form, &cr);
-  EXPECT_EQ(wr.right - wr.left, 490);
-  EXPECT_EQ(cr.bottom, 273 + 2 + 63);
+  EXPECT_FALSE(ui::describeControl(ui::findControl(form, idLicenseBox)).visible);
+  expectLaidOut(form);
   EXPECT_TRUE(GetWindowLongA(form, GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_FALSE(GetWindowLongA(form, GWL_STYLE) & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX));
 
@@ -163,29 +234,32 @@ TEST_F(InstallerRunTest, InteractiveInstallThenControlPanel) {
   std::vector<std::string> statuses = run.statuses();
 
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_TRUE(refusedClose);
+  EXPECT_TRUE(keyPosted);
+  EXPECT_EQ(clicked, "FlashStandinWindow");  // the click went to the movie
+  const std::string journal = flash.journal();
+  EXPECT_NE(journal.find("right button up"), std::string::npos) << journal;
+  EXPECT_EQ(journal.find("context menu"), std::string::npos) << journal;
+  EXPECT_FALSE(menuSeen);
+  EXPECT_TRUE(stayed);
   EXPECT_TRUE(contains(statuses, "Writing screen saver files..."));
   EXPECT_TRUE(contains(statuses, "Expanding files..."));
   EXPECT_TRUE(contains(statuses, "Writing saver data file..."));
   EXPECT_TRUE(contains(statuses, "Screen Saver Installation and Setup Complete."));
   // One install: the overwrite question never came, only the control panel offer.
-  ASSERT_EQ(run.dialogs.size(), 1u) << run.dialogs[0].text;
+  ASSERT_EQ(run.dialogs.size(), 1u) << dialogTexts(run);
   EXPECT_EQ(run.dialogs[0].title, "Confirm");
   EXPECT_EQ(run.dialogs[0].text, controlPanelQuestionMessage().text);
   EXPECT_EQ(winfs::readText(e2e::systemFolder() + kProgram), "MZ stand-in saver");
+  // The window closed once, after the install had ended.
+  std::vector<std::string> order;
+  for (const e2e::TraceEvent& e : run.events)
+    if (e.kind == "install end" || e.kind == "launcher closed") order.push_back(e.kind);
+  EXPECT_EQ(order, (std::vector<std::string>{"install end", "launcher closed"}));
   ASSERT_GE(run.reports.size(), 3u);
   EXPECT_EQ(run.reports[run.reports.size() - 2].bytes, cstr("openScreenSaverControlPanel"));
   EXPECT_TRUE(run.reports.back().closed);
   expectWorkFolderGone();
 }
-
-RECT clientRectOf(HWND w) {
-  RECT r;
-  GetClientRect(w, &r);
-  return r;
-}
-int heightOf(const RECT& r) { return r.bottom - r.top; }
-int widthOf(const RECT& r) { return r.right - r.left; }
 
 TEST_F(InstallerRunTest, ReadyWindowWithoutLicenseThenCancel) {
   e2e::FlashStandIn flash;
@@ -195,8 +269,9 @@ TEST_F(InstallerRunTest, ReadyWindowWithoutLicenseThenCancel) {
   e2e::InstallerSession session(installerPath(), options);
   HWND form = session.waitForForm();
   ASSERT_NE(form, nullptr);
-  // Wait for the stand-in to paint, then keep a picture of the ready window.
-  Sleep(500);
+  // The window and the stand-in painted (before RedrawWindow returns), then a
+  // picture of the ready window.
+  RedrawWindow(form, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   e2e::screenshot("ready_without_license.png");
   EXPECT_NE(flash.journal().find("call Play"), std::string::npos) << flash.journal();
   ui::pressButton(form, idCancelBtn);
@@ -217,35 +292,33 @@ TEST_F(InstallerRunTest, LicenseArrangementFollowsOnlyTheHeight) {
   e2e::InstallerSession session(installerPath(), {});
   HWND form = session.waitForForm();
   ASSERT_NE(form, nullptr);
-  Sleep(300);
+  RedrawWindow(form, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   e2e::screenshot("ready_with_license.png");
 
   ui::ControlInfo install = ui::describeControl(ui::findControl(form, idInstallBtn));
   EXPECT_EQ(install.text, "Accept and Install");
-  EXPECT_EQ(widthOf(install.rect), 115);
   HWND license = ui::findControl(form, idLicenseBox);
   ui::ControlInfo box = ui::describeControl(license);
   EXPECT_TRUE(box.visible);
-  EXPECT_EQ(box.rect.top, 275);
-  EXPECT_EQ(heightOf(box.rect), 103);
   EXPECT_NE(ui::controlText(license).find("License terms of use"), std::string::npos) << ui::controlText(license);
-  EXPECT_EQ(heightOf(clientRectOf(form)), 273 + 2 + 103 + 4 + 63);
+  expectLaidOut(form);
   EXPECT_TRUE(GetWindowLongA(form, GWL_STYLE) & WS_THICKFRAME);
 
-  // A wider and taller window: the width stays, the license box takes the height.
+  // A wider and taller window: the width stays, the license box takes the
+  // height.  (The window is resized by a message its thread handles before
+  // SetWindowPos returns.)
   RECT before;
   GetWindowRect(form, &before);
-  SetWindowPos(form, nullptr, 0, 0, 700, heightOf(before) + 120, SWP_NOMOVE | SWP_NOZORDER);
-  Sleep(200);
+  const RECT previewBefore = ui::describeControl(ui::findControl(form, idContentPanel)).rect;
+  SetWindowPos(form, nullptr, 0, 0, widthOf(before) + 210, heightOf(before) + 120, SWP_NOMOVE | SWP_NOZORDER);
   RECT after;
   GetWindowRect(form, &after);
-  EXPECT_EQ(widthOf(after), 490);
+  EXPECT_EQ(widthOf(after), widthOf(before));
   EXPECT_EQ(heightOf(after), heightOf(before) + 120);
-  EXPECT_EQ(heightOf(ui::describeControl(license).rect), 103 + 120);
-  ui::ControlInfo strip = ui::describeControl(ui::findControl(form, idButtonPanel));
-  EXPECT_EQ(strip.rect.bottom, heightOf(clientRectOf(form)));
-  ui::ControlInfo cancel = ui::describeControl(ui::findControl(form, idCancelBtn));
-  EXPECT_EQ(cancel.rect.right, widthOf(strip.rect) - 1);
+  EXPECT_EQ(heightOf(ui::describeControl(license).rect), heightOf(box.rect) + 120);
+  const RECT previewAfter = ui::describeControl(ui::findControl(form, idContentPanel)).rect;
+  EXPECT_TRUE(EqualRect(&previewAfter, &previewBefore));
+  expectLaidOut(form);
 
   ui::pressButton(form, idCancelBtn);
   EXPECT_EQ(session.finish().exitCode, 0);
@@ -390,17 +463,15 @@ TEST_F(InstallerRunTest, CancelDuringExtractionRemovesEverything) {
   ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(fullPackage())));
   e2e::RunOptions options;
   options.viaLauncher = true;
-  HWND cancel = nullptr;
-  options.onEvent = [&](const e2e::TraceEvent& e) {
-    if (e.kind == "window") cancel = e2e::formControl(e.window(), idCancelBtn);
-    if (e.kind == "status" && e.field(0) == "Writing screen saver files...") PostMessageA(cancel, BM_CLICK, 0, 0);
-  };
+  bool pressed = false;
+  options.onEvent = e2e::pressCancelAt(e2e::atStatus("Writing screen saver files..."), &pressed);
   e2e::InstallerSession session(installerPath(), options);
   HWND form = session.waitForForm();
   ASSERT_NE(form, nullptr);
   ui::pressButton(form, idInstallBtn);
   e2e::RunResult run = session.finish();
   std::vector<std::string> statuses = run.statuses();
+  EXPECT_TRUE(pressed);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(contains(statuses, "Installation Aborted. Cleaning up files..."));
   EXPECT_FALSE(contains(statuses, "Expanding files..."));
@@ -492,6 +563,28 @@ TEST_F(InstallerRunTest, HeaderQuietModeAsksTheLauncherForTheControlPanel) {
   }
 }
 
+// Waits until no process runs a program from folder (found by the paths of
+// their images); false when one is still running after the limit.
+bool waitForProgramsIn(const std::string& folder) {
+  UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  bool allEnded = true;
+  for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
+    UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    if (!process) continue;
+    char image[MAX_PATH * 2] = {};
+    DWORD size = sizeof image;
+    if (!QueryFullProcessImageNameA(process.get(), 0, image, &size)) continue;
+    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, image, static_cast<int>(std::min<size_t>(size, folder.size())),
+                       folder.c_str(), static_cast<int>(folder.size())) != CSTR_EQUAL)
+      continue;
+    allEnded = WaitForSingleObject(process.get(), ui::kDefaultTimeoutMs) == WAIT_OBJECT_0 && allEnded;
+  }
+  return allEnded;
+}
+
 // A carried player installer that installs nothing: -416, window never shown.
 TEST_F(InstallerRunTest, FailedPlayerInstallationStopsTheStartUp) {
   PackageBuilder b = fullPackage();
@@ -508,11 +601,15 @@ TEST_F(InstallerRunTest, FailedPlayerInstallationStopsTheStartUp) {
   EXPECT_EQ(run.exitCode, errFlashInstallFailed);
   EXPECT_FALSE(winfs::exists(e2e::systemFolder() + kProgram));
   // The player installer the user is to complete runs from the work folder,
-  // so that folder cannot go with the installer; remove it for later tests.
-  Sleep(500);
-  for (const std::string& name : e2e::workFolders())
-    if (std::find(workFoldersBefore_.begin(), workFoldersBefore_.end(), name) == workFoldersBefore_.end())
-      winfs::removeTree(e2e::localWorkBase() + name + "\\");
+  // so that folder cannot go with the installer; it is removed for later
+  // tests once no program runs from it.
+  std::string work;
+  for (const e2e::TraceEvent& e : run.events)
+    if (e.kind == "work folder") work = e.field(0);
+  ASSERT_FALSE(work.empty());
+  if (work.back() != '\\') work += '\\';
+  EXPECT_TRUE(waitForProgramsIn(work));
+  winfs::removeTree(work);
 }
 
 }  // namespace

@@ -106,19 +106,18 @@ protected:
 TEST_F(RollbackTest, FailedAndCancelledUpgradesLeaveTheOldInstallation) {
   e2e::FlashStandIn flash;
   const std::string v1 = installer(1), v2 = installer(2);
+  installQuietly(v2);
+  const std::string upgraded = state();
+  e2e::removeSaver(kSaver, kProgram);
   installQuietly(v1);
   const std::string old = state();
+  ASSERT_NE(old, upgraded);
 
   // Cancel while the files are written.
   e2e::RunOptions options;
   options.answer = ui::answerWithFirstOf({IDOK, IDABORT});
   bool pressed = false;
-  HWND form = nullptr;
-  options.onEvent = [&](const e2e::TraceEvent& e) {
-    if (e.kind == "window") form = e.window();
-    if (e.kind == "status" && e.field(0) == "Expanding files..." && !pressed && form)
-      pressed = PostMessageA(e2e::formControl(form, idCancelBtn), BM_CLICK, 0, 0);
-  };
+  options.onEvent = e2e::pressCancelAt(e2e::atStatus("Expanding files..."), &pressed);
   {
     e2e::InstallerSession session(v2, options);
     HWND shown = session.waitForForm();
@@ -136,14 +135,9 @@ TEST_F(RollbackTest, FailedAndCancelledUpgradesLeaveTheOldInstallation) {
   for (int step = 1;; ++step) {
     SCOPED_TRACE(std::string("cancel after step ").append(std::to_string(step)));
     bool cancelled = false;
-    HWND window = nullptr;
     e2e::RunOptions stepOptions;
     stepOptions.answer = ui::answerWithFirstOf({IDOK, IDABORT});
-    stepOptions.onEvent = [&](const e2e::TraceEvent& e) {
-      if (e.kind == "window") window = e.window();
-      if (e.kind == "progress" && e.number() == step && !cancelled && window)
-        cancelled = PostMessageA(e2e::formControl(window, idCancelBtn), BM_CLICK, 0, 0);
-    };
+    stepOptions.onEvent = e2e::pressCancelAt(e2e::atProgress(step), &cancelled);
     e2e::InstallerSession session(v2, stepOptions);
     HWND shown = session.waitForForm();
     ASSERT_NE(shown, nullptr);
@@ -151,6 +145,7 @@ TEST_F(RollbackTest, FailedAndCancelledUpgradesLeaveTheOldInstallation) {
     ASSERT_TRUE(session.waitForInstallEnd());
     if (!cancelled) {  // past the last step: the install stands
       session.finish();
+      EXPECT_EQ(state(), upgraded);
       installQuietly(v1);
       ASSERT_GT(step, 3);
       break;
@@ -174,18 +169,16 @@ TEST_F(RollbackTest, FailedAndCancelledUpgradesLeaveTheOldInstallation) {
   // earlier installation is untouched; where it does (Wine) the new one is
   // written whole.  Never a mixture.
   {
-    std::string held = e2e::commonFolder() + kSaver + "\\a.txt";
-    HANDLE h = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    UniqueFile held = winfs::holdOpen(e2e::commonFolder() + kSaver + "\\a.txt");
+    ASSERT_TRUE(held);
     int exitCode = e2e::runInstaller(v2, quietly).exitCode;
+    held.reset();
     if (exitCode == 0) {
-      EXPECT_EQ(winfs::readText(e2e::commonFolder() + kSaver + "\\a.txt"), "v2 a");
-      EXPECT_EQ(winfs::readText(e2e::systemFolder() + kProgram), "MZ program v2");
+      EXPECT_EQ(state(), upgraded);
     } else {
       EXPECT_EQ(exitCode, errFileBusy);
       EXPECT_EQ(state(), old);
     }
-    CloseHandle(h);
     winfs::removeTree(e2e::commonFolder() + kSaver + std::string(kBackupSuffix) + "\\");
     installQuietly(v1);
   }
@@ -204,7 +197,7 @@ TEST_F(RollbackTest, FailedAndCancelledUpgradesLeaveTheOldInstallation) {
 
   // And a successful upgrade leaves no backup either.
   installQuietly(v2);
-  EXPECT_NE(state(), old);
+  EXPECT_EQ(state(), upgraded);
   EXPECT_TRUE(leftovers().empty());
 }
 

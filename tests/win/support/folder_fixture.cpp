@@ -191,6 +191,11 @@ std::string fingerprint(const std::string& path) {
   return out;
 }
 
+UniqueFile holdOpen(const std::string& path) {
+  return UniqueFile(
+      CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 }  // namespace winfs
 
 void FolderFixture::SetUp() {

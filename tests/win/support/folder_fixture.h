@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include "system/handles_win32.h"
+
 namespace winfs {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -51,6 +53,10 @@ std::string systemCopyOf(const std::string& file, const std::string& relative);
 // a folder, as one text; "-" when there is nothing: equal texts mean equal
 // trees.
 std::string fingerprint(const std::string& path);
+// Opens an existing file without sharing, as another program holding it
+// would: deleting, replacing or opening it then fails with 32 (sharing
+// violation) until the handle is closed.
+UniqueFile holdOpen(const std::string& path);
 
 }  // namespace winfs
 

@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 
+#include "app/installer_form_win32.h"
 #include "base/diagnostic_trace.h"
 #include "system/handles_win32.h"
 #include "tests/fixtures/flash_standin/flash_standin_settings.h"
+#include "tests/fixtures/screenshot.h"
 #include "tests/win/support/folder_fixture.h"
 #include "tests/win/support/unix_link.h"
 #include "tools/implode/implode.h"
@@ -230,6 +233,23 @@ RunResult InstallerSession::finish() {
   return result;
 }
 
+TraceHandler pressCancelAt(std::function<bool(const TraceEvent&)> when, bool* pressed) {
+  *pressed = false;
+  auto cancel = std::make_shared<HWND>(nullptr);
+  return [when = std::move(when), pressed, cancel](const TraceEvent& e) {
+    if (e.kind == "window") *cancel = formControl(e.window(), idCancelBtn);
+    if (!*pressed && *cancel && when(e)) *pressed = PostMessageA(*cancel, BM_CLICK, 0, 0) != FALSE;
+  };
+}
+
+std::function<bool(const TraceEvent&)> atProgress(int step) {
+  return [step](const TraceEvent& e) { return e.kind == "progress" && e.number() == step; };
+}
+
+std::function<bool(const TraceEvent&)> atStatus(const std::string& text) {
+  return [text](const TraceEvent& e) { return e.kind == "status" && e.field(0) == text; };
+}
+
 RunResult runInstaller(const std::string& path, const RunOptions& options) {
   InstallerSession session(path, options);
   return session.finish();
@@ -281,17 +301,7 @@ std::vector<std::string> workFolders() {
   return names;
 }
 
-bool screenshot(const std::string& name) {
-  CreateDirectoryA(winfs::hostPath(TEST_BINARY_DIR "/screenshots").c_str(), nullptr);
-  std::string shot = TEST_BINARY_DIR "/screenshots/" + name;
-  std::string file = winfs::hostPath(shot);
-  DeleteFileA(file.c_str());
-  // Written under another name and renamed when complete: its appearing is
-  // the end of the work.
-  return winfs::runUnixProgram("/bin/sh -c \"/usr/bin/import -window root '" + shot + ".part' && mv '" + shot +
-                                   ".part' '" + shot + "'\"",
-                               [&file] { return winfs::fileSize(file) > 0; });
-}
+bool screenshot(const std::string& name) { return fixture::screenshot(TEST_BINARY_DIR "/screenshots/" + name); }
 
 FlashStandIn::FlashStandIn(const std::string& version) {
   // In the system folder, the only place the installer takes it from.
@@ -332,6 +342,19 @@ void SaverTest::TearDown() {
 }
 
 void SaverTest::removeEverything() { removeSaver(saver_, program_); }
+
+std::string SaverTest::installer(const PackageBuilder& b, const std::string& name) {
+  std::string path = rootDir() + name;
+  EXPECT_TRUE(winfs::writeFile(path, buildInstaller(b)));
+  return path;
+}
+
+RunResult SaverTest::runQuiet(const std::string& path, bool viaLauncher) {
+  RunOptions options;
+  options.args = {"/q"};
+  options.viaLauncher = viaLauncher;
+  return runInstaller(path, options);
+}
 
 void SaverTest::expectNothingOfTheSaver() const {
   EXPECT_FALSE(winfs::exists(commonFolder() + saver_ + "\\"));

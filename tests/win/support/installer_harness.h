@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -109,6 +110,15 @@ private:
 // window a message (so also while the installer waits in a trace event).
 HWND formControl(HWND form, int id);
 
+// A handler that presses the installer window's Cancel once, at the first
+// event `when` accepts: the click is posted while the installer waits in
+// that event, so the pause after that step takes it up first.  *pressed
+// says whether it was posted.
+TraceHandler pressCancelAt(std::function<bool(const TraceEvent&)> when, bool* pressed);
+// `when` for pressCancelAt: the progress bar reaching `step`, or a status text.
+std::function<bool(const TraceEvent&)> atProgress(int step);
+std::function<bool(const TraceEvent&)> atStatus(const std::string& text);
+
 // Runs the installer at `path` to its end.
 RunResult runInstaller(const std::string& path, const RunOptions& options);
 std::vector<std::uint8_t> buildInstaller(const PackageBuilder& builder, bool trailer = true);
@@ -127,9 +137,9 @@ void removeSaver(const std::string& saverName, const std::string& programName);
 // Names of the numbered work folders ("ZNK1", ...) that exist now.
 std::vector<std::string> workFolders();
 
-// Saves a picture of the whole display (ImageMagick's import, a Unix
-// program Wine starts like any other) to build/<win32|win64>/screenshots/<name>;
-// false when import is not there.
+// Saves a picture of the whole display to
+// build/<win32|win64>/screenshots/<name> (tests/fixtures/screenshot.h);
+// false when none was written.
 bool screenshot(const std::string& name);
 
 // Registers / removes the stand-in Shockwave Flash control for a test.
@@ -153,6 +163,13 @@ protected:
   void TearDown() override;
   // Removes the saver; a test that leaves more behind removes that too.
   virtual void removeEverything();
+
+  // The package written as an installer into the test's folder; its path.
+  std::string installer(const PackageBuilder& b, const std::string& name = "Setup.exe");
+  // Runs an installer quietly ("/q"), through the launcher double when asked.
+  static RunResult runQuiet(const std::string& path, bool viaLauncher = false);
+  std::string saverFolder() const { return commonFolder() + saver_ + "\\"; }
+  std::string program() const { return systemFolder() + program_; }
 
   void expectNothingOfTheSaver() const;
   void expectWorkFolderGone() const;
