@@ -1,138 +1,63 @@
-// The sample saver's calls into Windows (declared in saver_system_win32.h).
+// The sample saver's calls into Windows (declared in saver_system_win32.h),
+// made through the program's one names module: this file only converts the
+// saver's UTF-16 texts to and from the module's UTF-8.
 #include "tools/sample-saver/saver_system_win32.h"
 
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <vector>
+#include "base/error_text_win32.h"
+#include "system/system_library_win32.h"
 
 namespace {
 
-// A function of a library this program has loaded, looked up by name.
-template <typename Fn>
-Fn lookup(const char* library, const char* name) {
-  HMODULE module = GetModuleHandleA(library);
-  return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
-}
-
-// The W function where W functions work, else nullptr (use the A function).
-#define WIDE(library, name) (wideCallsWork() ? lookup<decltype(&::name)>(library, #name) : nullptr)
-
-constexpr const char* kKernel = "kernel32.dll";
-constexpr const char* kUser = "user32.dll";
-constexpr const char* kAdvapi = "advapi32.dll";
-constexpr const char* kShell = "shell32.dll";
+std::string utf8(const std::wstring& text) { return fromWideText(text.data(), text.size()); }
 
 std::wstring withoutTrailingSlash(std::wstring path) {
   while (!path.empty() && path.back() == L'\\') path.pop_back();
   return path;
 }
 
-// A library of the system folder, by its full path (never one planted
-// beside the program).
-HMODULE systemLibrary(const char* name) {
-  char folder[MAX_PATH + 1] = {};
-  UINT n = GetSystemDirectoryA(folder, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return nullptr;
-  return LoadLibraryA((std::string(folder, n) + "\\" + name).c_str());
+// A function of a library this program imports, looked up by name.
+template <typename Fn>
+Fn loaded(const char* library, const char* name) {
+  return procAddress<Fn>(GetModuleHandleA(library), name);
 }
 
 }  // namespace
 
-bool wideCallsWork() {
-  // The high bit of GetVersion is set on Windows 95, 98 and ME only.
-  static const bool work = (GetVersion() & 0x80000000u) == 0;
-  return work;
-}
+bool wideCallsWork() { return wideCallsAvailable(); }
 
-std::string ansiText(const std::wstring& text) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
+std::string ansiText(const std::wstring& text) { return toAnsiText(utf8(text)); }
 
-std::wstring wideText(const std::string& ansi) {
-  if (ansi.empty()) return {};
-  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), out.data(), n);
-  return out;
-}
+std::wstring wideText(const std::string& ansi) { return toWideText(fromAnsiText(ansi.data(), ansi.size())); }
 
-DWORD saverGetFileAttributes(const std::wstring& path) {
-  if (auto fn = WIDE(kKernel, GetFileAttributesW)) return fn(path.c_str());
-  return GetFileAttributesA(ansiText(path).c_str());
-}
+DWORD saverGetFileAttributes(const std::wstring& path) { return winGetFileAttributes(utf8(path)); }
 
 bool saverSetFileAttributes(const std::wstring& path, DWORD attributes) {
-  if (auto fn = WIDE(kKernel, SetFileAttributesW)) return fn(path.c_str(), attributes) != FALSE;
-  return SetFileAttributesA(ansiText(path).c_str(), attributes) != FALSE;
+  return winSetFileAttributes(utf8(path), attributes);
 }
 
-bool saverDeleteFile(const std::wstring& path) {
-  if (auto fn = WIDE(kKernel, DeleteFileW)) return fn(path.c_str()) != FALSE;
-  return DeleteFileA(ansiText(path).c_str()) != FALSE;
-}
+bool saverDeleteFile(const std::wstring& path) { return winDeleteFile(utf8(path)); }
 
-bool saverRemoveDirectory(const std::wstring& path) {
-  if (auto fn = WIDE(kKernel, RemoveDirectoryW)) return fn(path.c_str()) != FALSE;
-  return RemoveDirectoryA(ansiText(path).c_str()) != FALSE;
-}
+bool saverRemoveDirectory(const std::wstring& path) { return winRemoveDirectory(utf8(path)); }
 
 HANDLE saverOpenForReading(const std::wstring& path) {
-  if (auto fn = WIDE(kKernel, CreateFileW))
-    return fn(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return CreateFileA(ansiText(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  return winCreateFile(utf8(path), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
 }
 
-bool SaverListing::first(const std::wstring& pattern) {
-  if (auto fn = WIDE(kKernel, FindFirstFileW)) {
-    WIN32_FIND_DATAW data;
-    find_.reset(fn(pattern.c_str(), &data));
-    return find_ && take(&data);
-  }
-  WIN32_FIND_DATAA data;
-  find_.reset(FindFirstFileA(ansiText(pattern).c_str(), &data));
-  return find_ && take(&data);
-}
+bool SaverListing::first(const std::wstring& pattern) { return listing_.first(utf8(pattern)) && take(); }
 
-bool SaverListing::next() {
-  if (!find_) return false;
-  if (auto fn = WIDE(kKernel, FindNextFileW)) {
-    WIN32_FIND_DATAW data;
-    return fn(find_.get(), &data) && take(&data);
-  }
-  WIN32_FIND_DATAA data;
-  return FindNextFileA(find_.get(), &data) && take(&data);
-}
+bool SaverListing::next() { return listing_.next() && take(); }
 
-bool SaverListing::take(const void* data) {
-  if (wideCallsWork()) {
-    const auto* w = static_cast<const WIN32_FIND_DATAW*>(data);
-    name_ = w->cFileName;
-    attributes_ = w->dwFileAttributes;
-  } else {
-    const auto* a = static_cast<const WIN32_FIND_DATAA*>(data);
-    name_ = wideText(a->cFileName);
-    attributes_ = a->dwFileAttributes;
-  }
+bool SaverListing::take() {
+  name_ = toWideText(listing_.entry().name);
+  attributes_ = listing_.entry().attributes;
   return true;
 }
 
 std::wstring saverProgramPath() {
-  std::wstring path;
-  if (auto fn = WIDE(kKernel, GetModuleFileNameW)) {
-    wchar_t buffer[MAX_PATH + 1] = {};
-    DWORD n = fn(nullptr, buffer, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) path.assign(buffer, n);
-  } else {
-    char buffer[MAX_PATH + 1] = {};
-    DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) path = wideText(std::string(buffer, n));
-  }
+  std::wstring path = toWideText(winModuleFileName());
   // The name the file has, not the 8.3 form it may have been started by
   // (the uninstall entry of Windows 9x holds that form).
   std::size_t slash = path.find_last_of(L'\\');
@@ -141,40 +66,16 @@ std::wstring saverProgramPath() {
   return path;
 }
 
-std::wstring saverSystemFolder() {
-  if (auto fn = WIDE(kKernel, GetSystemDirectoryW)) {
-    wchar_t buffer[MAX_PATH + 1] = {};
-    UINT n = fn(buffer, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? withoutTrailingSlash(std::wstring(buffer, n)) : std::wstring();
-  }
-  char buffer[MAX_PATH + 1] = {};
-  UINT n = GetSystemDirectoryA(buffer, MAX_PATH);
-  return n > 0 && n < MAX_PATH ? withoutTrailingSlash(wideText(std::string(buffer, n))) : std::wstring();
-}
+std::wstring saverSystemFolder() { return withoutTrailingSlash(toWideText(winSystemDirectory())); }
 
-std::wstring saverWindowsFolder() {
-  if (auto fn = WIDE(kKernel, GetWindowsDirectoryW)) {
-    wchar_t buffer[MAX_PATH + 1] = {};
-    UINT n = fn(buffer, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? withoutTrailingSlash(std::wstring(buffer, n)) : std::wstring();
-  }
-  char buffer[MAX_PATH + 1] = {};
-  UINT n = GetWindowsDirectoryA(buffer, MAX_PATH);
-  return n > 0 && n < MAX_PATH ? withoutTrailingSlash(wideText(std::string(buffer, n))) : std::wstring();
-}
+std::wstring saverWindowsFolder() { return withoutTrailingSlash(toWideText(winSystemWindowsDirectory())); }
 
 std::wstring saverCommonAppData() {
   // As the installer finds it: the shell's item list of the folder first.
-  std::wstring path;
+  std::string path;
   LPITEMIDLIST list = nullptr;
   if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_COMMON_APPDATA, &list)) && list) {
-    if (auto fn = WIDE(kShell, SHGetPathFromIDListW)) {
-      wchar_t buffer[MAX_PATH + 1] = {};
-      if (fn(list, buffer)) path = buffer;
-    } else {
-      char buffer[MAX_PATH + 1] = {};
-      if (SHGetPathFromIDListA(list, buffer)) path = wideText(buffer);
-    }
+    path = winPathFromIdList(list);
     IMalloc* allocator = nullptr;
     if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
       allocator->Free(list);
@@ -183,85 +84,45 @@ std::wstring saverCommonAppData() {
   }
   if (path.empty()) {
     // Older shells know the folder through SHFolder.dll only.
-    if (HMODULE shfolder = systemLibrary("shfolder.dll")) {
-      using ShGetFolderPathW = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
-      using ShGetFolderPathA = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
-      auto wide = wideCallsWork() ? reinterpret_cast<ShGetFolderPathW>(
-                                        reinterpret_cast<void*>(GetProcAddress(shfolder, "SHGetFolderPathW")))
-                                  : nullptr;
-      auto narrow = reinterpret_cast<ShGetFolderPathA>(reinterpret_cast<void*>(GetProcAddress(shfolder, "SHGetFolderPathA")));
-      wchar_t wbuffer[MAX_PATH + 1] = {};
-      char buffer[MAX_PATH + 1] = {};
-      if (wide && SUCCEEDED(wide(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, wbuffer))) path = wbuffer;
-      else if (!wide && narrow && SUCCEEDED(narrow(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, buffer))) path = wideText(buffer);
+    if (HMODULE shfolder = loadSystemLibrary("shfolder.dll")) {
+      path = winShFolderPath(shfolder, nullptr, CSIDL_COMMON_APPDATA);
       FreeLibrary(shfolder);
     }
   }
-  return withoutTrailingSlash(path);
+  return withoutTrailingSlash(toWideText(path));
 }
 
 std::wstring saverErrorText(DWORD code) {
-  std::wstring text;
-  const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-  if (auto fn = WIDE(kKernel, FormatMessageW)) {
-    wchar_t* buffer = nullptr;
-    fn(flags, nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    if (buffer) text = buffer;
-    if (buffer) LocalFree(buffer);
-  } else {
-    char* buffer = nullptr;
-    FormatMessageA(flags, nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    if (buffer) text = wideText(buffer);
-    if (buffer) LocalFree(buffer);
-  }
-  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+  std::wstring text = toWideText(systemErrorText(static_cast<ErrorCode>(code)));
+  while (!text.empty() && text.back() == L' ') text.pop_back();
   return text;
 }
 
 LONG saverRegOpenKey(HKEY root, const std::wstring& path, REGSAM access, HKEY* key) {
-  if (auto fn = WIDE(kAdvapi, RegOpenKeyExW)) return fn(root, path.c_str(), 0, access, key);
-  return RegOpenKeyExA(root, ansiText(path).c_str(), 0, access, key);
+  return winRegOpenKey(root, utf8(path), access, key);
 }
 
 std::wstring saverRegQueryString(HKEY key, const wchar_t* value) {
-  DWORD type = 0;
-  if (auto fn = WIDE(kAdvapi, RegQueryValueExW)) {
-    wchar_t buffer[1024] = {};
-    DWORD size = sizeof(buffer) - sizeof(wchar_t);
-    if (fn(key, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-      return {};
-    return buffer;
-  }
-  char buffer[1024] = {};
-  DWORD size = sizeof(buffer) - 1;
-  if (RegQueryValueExA(key, ansiText(value).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-          ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ))
-    return {};
-  return wideText(buffer);
+  std::string text;
+  return winRegQueryString(key, utf8(value).c_str(), text) == ERROR_SUCCESS ? toWideText(text) : std::wstring();
 }
 
-LONG saverRegDeleteKey(HKEY root, const std::wstring& path) {
-  if (auto fn = WIDE(kAdvapi, RegDeleteKeyW)) return fn(root, path.c_str());
-  return RegDeleteKeyA(root, ansiText(path).c_str());
-}
+LONG saverRegDeleteKey(HKEY root, const std::wstring& path) { return winRegDeleteKey(root, utf8(path)); }
 
 namespace {
 
 // WININIT.INI's [rename] section takes "NUL=<8.3 path>" lines, processed
 // (and the file renamed) when Windows 9x next starts.  A line is added
 // beside those of other programs: WritePrivateProfileString would replace
-// the section's one "NUL" key.
+// the section's one "NUL" key.  The file is in the ANSI code page.
 bool deleteAtRestartOn9x(const std::wstring& path) {
-  char shortPath[MAX_PATH + 1] = {};
-  DWORD n = GetShortPathNameA(ansiText(path).c_str(), shortPath, MAX_PATH);
+  std::string shortPath = winShortPathName(utf8(path));
   std::wstring windows = saverWindowsFolder();
-  if (n == 0 || n >= MAX_PATH || windows.empty()) return false;
-  std::string ini = ansiText(windows) + "\\WININIT.INI";
+  if (shortPath.empty() || windows.empty()) return false;
+  std::string ini = utf8(windows) + "\\WININIT.INI";
   std::string text;
   {
-    UniqueFile in(CreateFileA(ini.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile in(winCreateFile(ini, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0));
     DWORD size = in ? GetFileSize(in.get(), nullptr) : 0;
     if (in && size != INVALID_FILE_SIZE && size > 0) {
       text.resize(size);
@@ -269,7 +130,7 @@ bool deleteAtRestartOn9x(const std::wstring& path) {
       if (!ReadFile(in.get(), text.data(), size, &got, nullptr) || got != size) return false;
     }
   }
-  std::string line = "NUL=" + std::string(shortPath, n) + "\r\n";
+  std::string line = "NUL=" + toAnsiText(shortPath) + "\r\n";
   std::string lower = text;
   for (char& c : lower)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
@@ -282,7 +143,7 @@ bool deleteAtRestartOn9x(const std::wstring& path) {
     if (!text.empty() && text.back() != '\n') text += "\r\n";
     text += "[rename]\r\n" + line;
   }
-  UniqueFile out(CreateFileA(ini.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile out(winCreateFile(ini, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
   DWORD written = 0;
   return out && WriteFile(out.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
          written == text.size();
@@ -291,19 +152,16 @@ bool deleteAtRestartOn9x(const std::wstring& path) {
 }  // namespace
 
 bool saverDeleteAtRestart(const std::wstring& path) {
-  if (auto fn = WIDE(kKernel, MoveFileExW)) return fn(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
-  return !wideCallsWork() && deleteAtRestartOn9x(path);
+  return wideCallsAvailable() ? winDeleteAtRestart(utf8(path)) : deleteAtRestartOn9x(path);
 }
 
 HBITMAP saverLoadBitmapFile(const std::wstring& path) {
-  const UINT flags = LR_LOADFROMFILE | LR_CREATEDIBSECTION;
-  if (auto fn = WIDE(kUser, LoadImageW)) return static_cast<HBITMAP>(fn(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, flags));
-  return static_cast<HBITMAP>(LoadImageA(nullptr, ansiText(path).c_str(), IMAGE_BITMAP, 0, 0, flags));
+  return static_cast<HBITMAP>(winLoadImageFile(utf8(path), IMAGE_BITMAP, LR_CREATEDIBSECTION));
 }
 
 int saverRunElevated(const std::wstring& program, const wchar_t* parameters) {
   // Only systems with user account control ask for this; all have the W call.
-  auto execute = lookup<decltype(&::ShellExecuteExW)>(kShell, "ShellExecuteExW");
+  auto execute = loaded<decltype(&::ShellExecuteExW)>("shell32.dll", "ShellExecuteExW");
   if (!execute) {
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return -1;
@@ -324,9 +182,9 @@ int saverRunElevated(const std::wstring& program, const wchar_t* parameters) {
 }
 
 bool saverRunsWithoutElevation() {
-  auto open = lookup<decltype(&::OpenProcessToken)>(kAdvapi, "OpenProcessToken");
-  auto query = lookup<decltype(&::GetTokenInformation)>(kAdvapi, "GetTokenInformation");
-  if (!wideCallsWork() || !open || !query) return false;
+  auto open = loaded<decltype(&::OpenProcessToken)>("advapi32.dll", "OpenProcessToken");
+  auto query = loaded<decltype(&::GetTokenInformation)>("advapi32.dll", "GetTokenInformation");
+  if (!wideCallsAvailable() || !open || !query) return false;
   UniqueKernelHandle token;
   if (!open(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
   TOKEN_ELEVATION elevation{};

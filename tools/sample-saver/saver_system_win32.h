@@ -1,9 +1,8 @@
 // How the sample saver hands its texts (UTF-16 inside the program) to
-// Windows.  On Windows NT the W functions take them as they are; on Windows
-// 95, 98 and ME most W functions are stubs that fail, so the A functions get
-// them in the ANSI code page.  W functions, and functions Windows 95 or NT 4
-// lack, are looked up at run time: a missing import would stop the program
-// from loading at all.
+// Windows: through the installer's names module (system/win_text_win32.h),
+// which uses the W functions on Windows NT and the A functions on Windows
+// 95, 98 and ME, and looks up at run time what Windows 95 or NT 4 lacks (a
+// missing import would stop the program from loading at all).
 #pragma once
 
 #include <windows.h>
@@ -11,6 +10,7 @@
 #include <string>
 
 #include "system/handles_win32.h"
+#include "system/win_text_win32.h"
 
 // True where the W functions work (the Windows NT family).
 bool wideCallsWork();
@@ -33,8 +33,8 @@ public:
   DWORD attributes() const { return attributes_; }
 
 private:
-  bool take(const void* data);
-  UniqueFind find_;
+  bool take();
+  FolderListing listing_;
   std::wstring name_;
   DWORD attributes_ = 0;
 };
