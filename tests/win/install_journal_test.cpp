@@ -55,7 +55,7 @@ DWORD interruptAtCount(const FileOperation&) {
   return 0;
 }
 
-// Makes every operation on one path fail with a code.
+// Makes every operation of one kind on one path fail with a code.
 std::string failingPath;
 DWORD failingCode = 0;
 FileOperation::Kind failingKind = FileOperation::Kind::Write;
@@ -70,6 +70,16 @@ public:
 
 private:
   FileOperationObserver previous_;
+};
+
+// While it lives, every operation of one kind on one path fails with a code.
+class FailingOperation : ObserverScope {
+public:
+  FailingOperation(const std::string& path, FileOperation::Kind kind, DWORD code) : ObserverScope(failOnePath) {
+    failingPath = path;
+    failingKind = kind;
+    failingCode = code;
+  }
 };
 
 class InstallJournalTest : public FolderFixture {
@@ -270,11 +280,8 @@ TEST_F(InstallJournalTest, AFileThatCannotBeRestoredKeepsItsBackupAndTheJournal)
 TEST_F(InstallJournalTest, ACommitThatCannotBeRecordedKeepsTheBackups) {
   InstallJournal journal;
   installOver(journal);
-  failingPath = journal_;
-  failingKind = FileOperation::Kind::Write;
-  failingCode = ERROR_DISK_FULL;
   {
-    ObserverScope observe(failOnePath);
+    FailingOperation full(journal_, FileOperation::Kind::Write, ERROR_DISK_FULL);
     EXPECT_EQ(journal.commit(), ERROR_DISK_FULL);
   }
   EXPECT_EQ(winfs::readText(backupPathFor(saver_) + "\\saver.dat"), "old record");
@@ -290,11 +297,8 @@ TEST_F(InstallJournalTest, AFinishedJournalThatStaysIsNotReplayed) {
     SCOPED_TRACE(commit ? "committed" : "undone");
     InstallJournal journal;
     installOver(journal);
-    failingPath = journal_;
-    failingKind = FileOperation::Kind::Delete;
-    failingCode = ERROR_ACCESS_DENIED;
     {
-      ObserverScope observe(failOnePath);
+      FailingOperation refused(journal_, FileOperation::Kind::Delete, ERROR_ACCESS_DENIED);
       if (commit)
         EXPECT_EQ(journal.commit(), errOk);
       else

@@ -99,50 +99,10 @@ void forgetPendingDeletions() {
   }
 }
 
-struct Started {
-  PROCESS_INFORMATION info{};
-  UniqueKernelHandle process, thread;
-};
-
-// Starts a command line as Windows starts an uninstall entry's command:
-// CreateProcess with no separate program name, path unquoted.
-bool startCommand(std::string commandLine, Started& started) {
-  STARTUPINFOA si{};
-  si.cb = sizeof(si);
-  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &started.info))
-    return false;
-  started.process.reset(started.info.hProcess);
-  started.thread.reset(started.info.hThread);
-  return true;
-}
-
-int waitForExit(const Started& started, DWORD timeoutMs = 30000) {
-  if (WaitForSingleObject(started.process.get(), timeoutMs) != WAIT_OBJECT_0) {
-    TerminateProcess(started.process.get(), 0xDEAD);
-    return -1;
-  }
-  DWORD code = 0;
-  GetExitCodeProcess(started.process.get(), &code);
-  return static_cast<int>(code);
-}
-
-struct WindowSearch {
-  DWORD processId;
-  std::vector<HWND> windows;
-};
-
-BOOL CALLBACK collectWindow(HWND window, LPARAM lParam) {
-  auto* search = reinterpret_cast<WindowSearch*>(lParam);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner == search->processId && IsWindowVisible(window)) search->windows.push_back(window);
-  return TRUE;
-}
-
 std::vector<HWND> visibleWindowsOf(DWORD processId) {
-  WindowSearch search{processId, {}};
-  EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&search));
-  return search.windows;
+  ui::WindowQuery query;
+  query.processId = processId;
+  return ui::findWindows(query);
 }
 
 class SampleSaverTest : public FolderFixture {
@@ -184,9 +144,9 @@ protected:
   int runUninstallString(const std::string& saver) {
     std::string command = e2e::uninstallValue(saver, "UninstallString");
     EXPECT_EQ(command, program(saver) + " /u");
-    Started started;
-    if (!startCommand(command + " /q", started)) return -2;
-    return waitForExit(started);
+    ui::ProcessRunner started;
+    if (!started.startCommandLine(command + " /q")) return -2;
+    return started.waitOrKill(30000);
   }
 
   void expectInstalled(const std::string& saver) {
@@ -215,13 +175,13 @@ TEST_F(SampleSaverTest, FullScreenUntilTheMouseReallyMovesOrAKeyIsPressed) {
   // Twice: once ended by the mouse, once by a key.
   for (bool byKey : {false, true}) {
     SCOPED_TRACE(byKey ? "key" : "mouse");
-    Started saver;
+    ui::ProcessRunner saver;
     std::string command = "\"";
     command.append(program(kSaver)).append("\" /s");
-    ASSERT_TRUE(startCommand(command, saver));
+    ASSERT_TRUE(saver.startCommandLine(command));
     // Idle means: the window is made and the program waits for input.
-    ASSERT_EQ(WaitForInputIdle(saver.process.get(), 30000), 0u);
-    std::vector<HWND> windows = visibleWindowsOf(saver.info.dwProcessId);
+    ASSERT_EQ(WaitForInputIdle(saver.handle(), 30000), 0u);
+    std::vector<HWND> windows = visibleWindowsOf(saver.processId());
     ASSERT_EQ(windows.size(), 1u);
     HWND window = windows[0];
     RECT rect{};
@@ -248,7 +208,7 @@ TEST_F(SampleSaverTest, FullScreenUntilTheMouseReallyMovesOrAKeyIsPressed) {
       EXPECT_TRUE(IsWindow(window));
       moveTo(at.x + 40, at.y);
     }
-    EXPECT_EQ(waitForExit(saver, 10000), 0);
+    EXPECT_EQ(saver.waitOrKill(10000), 0);
   }
 }
 
@@ -270,30 +230,30 @@ TEST_F(SampleSaverTest, PreviewLivesInTheGivenWindowAndEndsWithIt) {
   UniqueWindow parent(CreateWindowExA(0, "STATIC", "display settings", WS_POPUP | WS_VISIBLE, 0, 0, 152, 112,
                                       nullptr, nullptr, nullptr, nullptr));
   ASSERT_TRUE(parent);
-  Started saver;
+  ui::ProcessRunner saver;
   std::string command = "\"";
   command.append(program(kSaver)).append("\" /p ").append(std::to_string(reinterpret_cast<std::uintptr_t>(parent.get())));
-  ASSERT_TRUE(startCommand(command, saver));
-  ASSERT_TRUE(waitForIdlePumping(saver.process.get(), 30000));
+  ASSERT_TRUE(saver.startCommandLine(command));
+  ASSERT_TRUE(waitForIdlePumping(saver.handle(), 30000));
   HWND child = GetWindow(parent.get(), GW_CHILD);
   ASSERT_TRUE(child);
   DWORD owner = 0;
   GetWindowThreadProcessId(child, &owner);
-  EXPECT_EQ(owner, saver.info.dwProcessId);
+  EXPECT_EQ(owner, saver.processId());
   RECT rect{};
   GetClientRect(child, &rect);
   EXPECT_EQ(rect.right, 152);
   EXPECT_EQ(rect.bottom, 112);
-  EXPECT_TRUE(visibleWindowsOf(saver.info.dwProcessId).empty());  // no window of its own
+  EXPECT_TRUE(visibleWindowsOf(saver.processId()).empty());  // no window of its own
   parent.reset();
-  EXPECT_EQ(waitForExit(saver, 10000), 0);
+  EXPECT_EQ(saver.waitOrKill(10000), 0);
 
   // A window that does not exist: it says so and ends.
-  Started orphan;
+  ui::ProcessRunner orphan;
   command = "\"";
   command.append(program(kSaver)).append("\" /p 123456789");
-  ASSERT_TRUE(startCommand(command, orphan));
-  EXPECT_EQ(waitForExit(orphan, 10000), kNoWindow);
+  ASSERT_TRUE(orphan.startCommandLine(command));
+  EXPECT_EQ(orphan.waitOrKill(10000), kNoWindow);
 }
 
 TEST_F(SampleSaverTest, SettingsBoxNamesThePictureFolder) {
@@ -387,8 +347,8 @@ TEST_F(SampleSaverTest, UninstallWaitsForNoInstallAndFinishesAKilledOne) {
   options.args = {"/q"};
   options.onEvent = [&](const e2e::TraceEvent& e) {
     if (e.kind != "journal" || duringInstall != -1) return;
-    Started started;  // the installer holds its journal and waits here
-    duringInstall = startCommand(uninstall, started) ? waitForExit(started) : -2;
+    ui::ProcessRunner started;  // the installer holds its journal and waits here
+    duringInstall = started.startCommandLine(uninstall) ? started.waitOrKill(30000) : -2;
   };
   e2e::RunResult run = e2e::runInstaller(upgrade, options);
   EXPECT_EQ(duringInstall, kInstallRunning);
@@ -408,9 +368,9 @@ TEST_F(SampleSaverTest, UninstallWaitsForNoInstallAndFinishesAKilledOne) {
     killed.finish();
   }
   ASSERT_TRUE(winfs::exists(InstallJournal::pathFor(e2e::commonFolder(), kSaver)));
-  Started started;
-  ASSERT_TRUE(startCommand(uninstall, started));
-  EXPECT_EQ(waitForExit(started), 0);
+  ui::ProcessRunner started;
+  ASSERT_TRUE(started.startCommandLine(uninstall));
+  EXPECT_EQ(started.waitOrKill(30000), 0);
   expectRemoved(kSaver);
   for (const std::string& name : winfs::listFolder(e2e::commonFolder()))
     EXPECT_NE(name.rfind(kSaver, 0), 0u) << name;  // no journal, no backup

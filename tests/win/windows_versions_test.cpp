@@ -100,52 +100,6 @@ std::string shortPath(const std::string& path) {
   return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
 }
 
-// Starts a command line as Windows starts a saver or an uninstall entry's
-// command (CreateProcess with no separate program name), with these
-// variables set for it.
-struct Started {
-  PROCESS_INFORMATION info{};
-  UniqueKernelHandle process, thread;
-};
-
-bool startCommandLine(std::string commandLine, const std::vector<std::pair<std::string, std::string>>& environment,
-                      Started& started) {
-  for (const auto& [name, value] : environment) SetEnvironmentVariableA(name.c_str(), value.c_str());
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  BOOL ok = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &started.info);
-  for (const auto& [name, value] : environment) SetEnvironmentVariableA(name.c_str(), nullptr);
-  if (!ok) return false;
-  started.process.reset(started.info.hProcess);
-  started.thread.reset(started.info.hThread);
-  return true;
-}
-
-// Its exit code; -1 when it did not end in time (it is then ended).
-int exitCodeOf(const Started& started, DWORD timeoutMs = 60000) {
-  if (WaitForSingleObject(started.process.get(), timeoutMs) != WAIT_OBJECT_0) {
-    TerminateProcess(started.process.get(), 0xDEAD);
-    return -1;
-  }
-  DWORD code = 0;
-  GetExitCodeProcess(started.process.get(), &code);
-  return static_cast<int>(code);
-}
-
-struct WindowSearch {
-  DWORD processId;
-  HWND found;
-};
-
-BOOL CALLBACK findVisibleWindow(HWND window, LPARAM lParam) {
-  auto* search = reinterpret_cast<WindowSearch*>(lParam);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
-  search->found = window;
-  return FALSE;
-}
-
 // Whether Windows will delete the file at its next start: on Windows NT a
 // pair "\??\<path>" and "" in PendingFileRenameOperations, on Windows 9x a
 // "NUL=<short path>" line in WININIT.INI.
@@ -386,17 +340,18 @@ TEST_F(WindowsVersionTest, SampleSaverShowsAndUninstalls) {
   ASSERT_EQ(quietInstall(writeInstaller(package())).exitCode, 0);
   {
     e2e::RelayTrace trace({names_.saver + ".scr"});
-    Started show;
+    ui::ProcessRunner show;
     std::string command = "\"";  // (appended: GCC 12 warns wrongly about "..." + string)
     command.append(program()).append("\" /s");
-    ASSERT_TRUE(startCommandLine(command, trace.environment(), show));
+    ASSERT_TRUE(show.startCommandLine(command, trace.environment()));
     // Idle: its window is made and it waits for input.
-    ASSERT_EQ(WaitForInputIdle(show.process.get(), 30000), 0u);
-    WindowSearch search{show.info.dwProcessId, nullptr};
-    EnumWindows(findVisibleWindow, reinterpret_cast<LPARAM>(&search));
-    ASSERT_NE(search.found, nullptr) << "no window of the saver";
-    PostMessageA(search.found, WM_KEYDOWN, VK_SPACE, 1);
-    EXPECT_EQ(exitCodeOf(show), 0);
+    ASSERT_EQ(WaitForInputIdle(show.handle(), 30000), 0u);
+    ui::WindowQuery query;
+    query.processId = show.processId();
+    HWND window = ui::findWindow(query);
+    ASSERT_NE(window, nullptr) << "no window of the saver";
+    PostMessageA(window, WM_KEYDOWN, VK_SPACE, 1);
+    EXPECT_EQ(show.waitOrKill(60000), 0);
     expectCallsThisWindowsHas(trace, "the sample saver's show");
   }
 
@@ -406,9 +361,9 @@ TEST_F(WindowsVersionTest, SampleSaverShowsAndUninstalls) {
   // The program is traced under the name Windows starts it by too.
   std::string started = command.substr(0, command.size() - 3);
   e2e::RelayTrace trace({names_.saver + ".scr", started.substr(started.find_last_of('\\') + 1)});
-  Started uninstall;
-  ASSERT_TRUE(startCommandLine(command + " /q", trace.environment(), uninstall)) << command;
-  EXPECT_EQ(exitCodeOf(uninstall), 0) << command;
+  ui::ProcessRunner uninstall;
+  ASSERT_TRUE(uninstall.startCommandLine(command + " /q", trace.environment())) << command;
+  EXPECT_EQ(uninstall.waitOrKill(60000), 0) << command;
   EXPECT_FALSE(winfs::exists(folder()));
   EXPECT_FALSE(e2e::uninstallEntryExists(saverAnsi_, HKEY_LOCAL_MACHINE));
   EXPECT_FALSE(e2e::uninstallEntryExists(saverAnsi_, HKEY_CURRENT_USER));

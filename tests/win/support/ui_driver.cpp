@@ -563,6 +563,26 @@ bool ProcessRunner::start(const std::string& exe, const std::vector<std::string>
   return true;
 }
 
+bool ProcessRunner::startCommandLine(std::string commandLine,
+                                     const std::vector<std::pair<std::string, std::string>>& environment) {
+  for (const auto& [name, value] : environment) SetEnvironmentVariableA(name.c_str(), value.c_str());
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  BOOL ok = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  DWORD error = GetLastError();
+  for (const auto& [name, value] : environment) SetEnvironmentVariableA(name.c_str(), nullptr);
+  if (!ok) {
+    SetLastError(error);
+    return false;
+  }
+  CloseHandle(pi.hThread);
+  process_.reset(pi.hProcess);
+  processId_ = pi.dwProcessId;
+  timedOut_ = false;
+  return true;
+}
+
 bool ProcessRunner::running() const {
   return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
 }

@@ -53,6 +53,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "system/handles_win32.h"
@@ -294,6 +295,12 @@ public:
   // after a pause.  False (with GetLastError) when it cannot start.
   bool start(const std::string& exe, const std::vector<std::string>& args = {},
              const std::string& workDir = "");
+  // Starts a whole command line as Windows starts a saver or an uninstall
+  // entry's command (CreateProcessA, no separate program name: the line is
+  // in the ANSI code page, and Windows 9x has the A call only), with these
+  // environment variables set for it.
+  bool startCommandLine(std::string commandLine,
+                        const std::vector<std::pair<std::string, std::string>>& environment = {});
   DWORD processId() const { return processId_; }
   HANDLE handle() const { return process_.get(); }
   bool running() const;
