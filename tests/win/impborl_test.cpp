@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "package/explode.h"
+#include "tests/support/piece_stream.h"
 #include "tests/win/support/folder_fixture.h"
 #include "tools/impborl/impborl.h"
 
@@ -48,35 +49,22 @@ class ImplodeLibrary {
   ImpborlCrc32Fn crc32_ = nullptr;
 };
 
-// Hands out the input in small uneven pieces (never more than asked) and
-// collects the output, counting the calls.
-struct Pipe {
-  const Bytes* input = nullptr;
-  std::size_t pos = 0;
-  std::size_t piece = 0;  // index into kPieces
-  Bytes output;
-  int reads = 0, writes = 0;
-  bool oversizedWrite = false;
-};
-
-constexpr unsigned kPieces[] = {1, 7, 300, 4096, 2, 65536, 13};
+// The input in small uneven pieces (never more than asked), the output
+// collected; the library calls these with its own calling convention.
+test_support::PieceStream pipe(const Bytes& input) {
+  return test_support::PieceStream::cycling(input, {1, 7, 300, 4096, 2, 65536, 13});
+}
 
 unsigned IMPBORL_CALL readPiece(char* buf, unsigned* size, void* param) {
-  auto* p = static_cast<Pipe*>(param);
-  ++p->reads;
-  unsigned want = kPieces[p->piece++ % std::size(kPieces)];
-  std::size_t n = std::min<std::size_t>({want, *size, p->input->size() - p->pos});
-  if (n) std::memcpy(buf, p->input->data() + p->pos, n);
-  p->pos += n;
-  return static_cast<unsigned>(n);
+  return test_support::PieceStream::read(buf, size, param);
 }
 
 void IMPBORL_CALL writePiece(char* buf, unsigned* size, void* param) {
-  auto* p = static_cast<Pipe*>(param);
-  ++p->writes;
-  if (*size == 0 || *size > (1u << 20)) p->oversizedWrite = true;
-  p->output.insert(p->output.end(), buf, buf + *size);
+  test_support::PieceStream::write(buf, size, param);
 }
+
+// A write of nothing, or of more than a block could hold.
+bool oversizedWrite(const test_support::PieceStream& s) { return s.emptyWrites > 0 || s.largestWrite > (1u << 20); }
 
 Bytes sampleText(std::size_t n) {
   std::string s;
@@ -111,26 +99,24 @@ TEST_F(Impborl, RoundTripsWithUnevenPieces) {
     for (unsigned type : {0u, 1u}) {
       for (unsigned dsize : {1024u, 2048u, 4096u}) {
         SCOPED_TRACE(std::string(in.what) + " type " + std::to_string(type) + " dsize " + std::to_string(dsize));
-        Pipe packed;
-        packed.input = &in.data;
+        auto packed = pipe(in.data);
         ASSERT_EQ(lib_.implode()(readPiece, writePiece, implodeWork.data(), &packed, &type, &dsize), kImpborlOk);
-        ASSERT_GE(packed.output.size(), 2u);
-        EXPECT_EQ(packed.output[0], type);
-        EXPECT_EQ(64u << packed.output[1], dsize);
-        EXPECT_FALSE(packed.oversizedWrite);
+        ASSERT_GE(packed.out.size(), 2u);
+        EXPECT_EQ(packed.out[0], type);
+        EXPECT_EQ(64u << packed.out[1], dsize);
+        EXPECT_FALSE(oversizedWrite(packed));
 
         // The installer's built-in decoder reads what the library writes.
         Bytes direct;
-        ASSERT_EQ(explodeBuffer(packed.output.data(), packed.output.size(), direct), ExplodeStatus::Ok);
+        ASSERT_EQ(explodeBuffer(packed.out.data(), packed.out.size(), direct), ExplodeStatus::Ok);
         EXPECT_EQ(direct, in.data);
 
-        Pipe plain;
-        plain.input = &packed.output;
+        auto plain = pipe(packed.out);
         ASSERT_EQ(lib_.explode()(readPiece, writePiece, explodeWork.data(), &plain), kImpborlOk);
-        EXPECT_EQ(plain.output, in.data);
-        EXPECT_FALSE(plain.oversizedWrite);
+        EXPECT_EQ(plain.out, in.data);
+        EXPECT_FALSE(oversizedWrite(plain));
         if (in.data.size() >= 100000) {
-          EXPECT_GT(plain.writes, 1);  // output comes in blocks
+          EXPECT_GT(plain.writes, 1u);  // output comes in blocks
         }
       }
     }
@@ -152,15 +138,13 @@ TEST_F(Impborl, ExplodeReportsTheDclErrorCodes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Pipe p;
-    p.input = &c.stream;
+    auto p = pipe(c.stream);
     EXPECT_EQ(lib_.explode()(readPiece, writePiece, nullptr, &p), c.code);  // any work buffer, even none
     if (c.code == kImpborlOk) {
-      EXPECT_EQ(std::string(p.output.begin(), p.output.end()), "AIAIAIAIAIAIA");
+      EXPECT_EQ(std::string(p.out.begin(), p.out.end()), "AIAIAIAIAIAIA");
     }
   }
-  Pipe p;
-  p.input = &good;
+  auto p = pipe(good);
   EXPECT_EQ(lib_.explode()(nullptr, writePiece, nullptr, &p), kImpborlAbort);
 }
 
@@ -173,15 +157,13 @@ TEST_F(Impborl, ImplodeRejectsBadParameters) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.type) + "/" + std::to_string(c.dsize));
-    Pipe p;
-    p.input = &data;
+    auto p = pipe(data);
     unsigned type = c.type, dsize = c.dsize;
     EXPECT_EQ(lib_.implode()(readPiece, writePiece, nullptr, &p, &type, &dsize), c.code);
-    EXPECT_EQ(p.output.empty(), c.code != kImpborlOk);
+    EXPECT_EQ(p.out.empty(), c.code != kImpborlOk);
   }
   unsigned type = 0, dsize = 1024;
-  Pipe p;
-  p.input = &data;
+  auto p = pipe(data);
   EXPECT_EQ(lib_.implode()(readPiece, writePiece, nullptr, &p, nullptr, &dsize), kImpborlInvalidMode);
   EXPECT_EQ(lib_.implode()(readPiece, writePiece, nullptr, &p, &type, nullptr), kImpborlInvalidDictSize);
   EXPECT_EQ(lib_.implode()(readPiece, nullptr, nullptr, &p, &type, &dsize), kImpborlAbort);
