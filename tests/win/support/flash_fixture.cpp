@@ -63,6 +63,9 @@ void FlashFixture::SetUp() {
   unregisterControl();
   deleteSettings();
   setSetting("Journal", journalPath());
+  installerRuns_.reset(CreateSemaphoreA(nullptr, 0, 1000, STANDIN_INSTALLER_RUNS_SEMAPHORE));
+  ASSERT_TRUE(installerRuns_) << GetLastError();
+  installerRunsSeen_ = 0;
   ProcessState& state = processState();
   savedFolders_ = state.folders;
   state.folders.workFolder = workDir();
@@ -137,13 +140,8 @@ int FlashFixture::journalCount(const std::string& line) const {
 
 void FlashFixture::clearJournal() const { DeleteFileA(journalPath().c_str()); }
 
-std::vector<std::string> FlashFixture::waitForInstallerRuns(size_t count, DWORD timeoutMs) const {
-  const std::string log = workDir() + STANDIN_INSTALLER_LOG;
-  DWORD start = GetTickCount();
-  std::vector<std::string> lines;
-  for (;;) {
-    lines = splitLines(winfs::readText(log));
-    if (lines.size() >= count || GetTickCount() - start > timeoutMs) return lines;
-    Sleep(20);
-  }
+std::vector<std::string> FlashFixture::waitForInstallerRuns(size_t count, DWORD timeoutMs) {
+  while (installerRunsSeen_ < count && WaitForSingleObject(installerRuns_.get(), timeoutMs) == WAIT_OBJECT_0)
+    ++installerRunsSeen_;
+  return splitLines(winfs::readText(workDir() + STANDIN_INSTALLER_LOG));
 }

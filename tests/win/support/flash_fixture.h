@@ -41,11 +41,14 @@ protected:
   int journalCount(const std::string& line) const;
   void clearJournal() const;
 
-  // Lines of installer_runs.txt in the work folder, after waiting up to
-  // timeoutMs for at least `count` of them.
-  std::vector<std::string> waitForInstallerRuns(size_t count, DWORD timeoutMs = 10000) const;
+  // Lines of installer_runs.txt in the work folder, once the stand-in
+  // installer has reported `count` runs of this test (timeoutMs only guards
+  // against a hang).
+  std::vector<std::string> waitForInstallerRuns(size_t count, DWORD timeoutMs = 60000);
 
 private:
+  UniqueKernelHandle installerRuns_;  // released by each run of the stand-in
+  size_t installerRunsSeen_ = 0;
   InstallerFolders savedFolders_;
   FlashTimings savedTimings_;
 };
