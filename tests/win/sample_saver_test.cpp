@@ -9,6 +9,7 @@
 #include "system/install_journal_win32.h"
 #include "tests/win/support/folder_fixture.h"
 #include "tests/win/support/installer_harness.h"
+#include "tests/win/support/scheduled_deletion.h"
 
 namespace {
 
@@ -33,8 +34,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr char kSaver[] = "Round Trip Saver";
 constexpr char kNeighbour[] = "Neighbour Saver";
-constexpr char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
-constexpr char kPendingValue[] = "PendingFileRenameOperations";
 
 // The program's exit codes (tools/sample-saver/saver_win32.h).
 constexpr int kNotInstalled = 3;
@@ -49,55 +48,6 @@ const Bytes& saverProgram() {
 
 std::string program(const std::string& saver) { return e2e::systemFolder() + saver + ".scr"; }
 std::string folder(const std::string& saver) { return e2e::commonFolder() + saver + "\\"; }
-
-std::vector<std::string> readMultiString(HKEY root, const char* key, const char* value) {
-  UniqueRegKey k;
-  std::vector<std::string> strings;
-  if (RegOpenKeyExA(root, key, 0, KEY_READ, k.put()) != ERROR_SUCCESS) return strings;
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(k.get(), value, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_MULTI_SZ)
-    return strings;
-  std::string data(size, '\0');
-  RegQueryValueExA(k.get(), value, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-  for (std::size_t at = 0; at < data.size();) {
-    std::size_t end = data.find('\0', at);
-    if (end == std::string::npos) end = data.size();
-    strings.push_back(data.substr(at, end - at));  // empty strings included: they are rename targets
-    at = end + 1;
-  }
-  while (!strings.empty() && strings.back().empty()) strings.pop_back();
-  return strings;
-}
-
-// Whether the file is scheduled for deletion at the next start: a pair of
-// "\??\<path>" and an empty target.
-bool scheduledForDeletion(const std::string& path) {
-  std::vector<std::string> pending = readMultiString(HKEY_LOCAL_MACHINE, kSessionManager, kPendingValue);
-  for (std::size_t i = 0; i + 1 < pending.size(); i += 2)
-    if (lstrcmpiA(pending[i].c_str(), ("\\??\\" + path).c_str()) == 0 && pending[i + 1].empty()) return true;
-  return pending.size() % 2 == 1 && lstrcmpiA(pending.back().c_str(), ("\\??\\" + path).c_str()) == 0;
-}
-
-// Drops the test's own pending deletions, so that the prefix's next start
-// does not delete a later test's file.
-void forgetPendingDeletions() {
-  UniqueRegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ | KEY_WRITE, key.put()) != ERROR_SUCCESS) return;
-  std::vector<std::string> pending = readMultiString(HKEY_LOCAL_MACHINE, kSessionManager, kPendingValue);
-  std::string kept;
-  for (std::size_t i = 0; i + 1 < pending.size(); i += 2)
-    if (pending[i].find("Saver.scr") == std::string::npos) {
-      kept.append(pending[i]).push_back('\0');
-      kept.append(pending[i + 1]).push_back('\0');
-    }
-  if (kept.empty()) {
-    RegDeleteValueA(key.get(), kPendingValue);
-  } else {
-    kept.push_back('\0');
-    RegSetValueExA(key.get(), kPendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
-                   static_cast<DWORD>(kept.size()));
-  }
-}
 
 std::vector<HWND> visibleWindowsOf(DWORD processId) {
   ui::WindowQuery query;
@@ -114,7 +64,7 @@ protected:
   }
   void TearDown() override {
     removeAll();
-    forgetPendingDeletions();
+    e2e::forgetScheduledDeletions("Saver.scr");
     FolderFixture::TearDown();
   }
   static void removeAll() {
@@ -153,7 +103,7 @@ protected:
     EXPECT_TRUE(winfs::exists(folder(saver) + "saver.dat")) << saver;
     EXPECT_TRUE(winfs::exists(folder(saver) + "picture.jpg")) << saver;
     EXPECT_TRUE(winfs::exists(program(saver))) << saver;
-    EXPECT_FALSE(scheduledForDeletion(program(saver))) << saver;
+    EXPECT_FALSE(e2e::scheduledForDeletion(program(saver))) << saver;
     EXPECT_TRUE(e2e::uninstallEntryExists(saver)) << saver;
   }
 
@@ -163,7 +113,7 @@ protected:
     EXPECT_FALSE(e2e::uninstallEntryExists(saver, HKEY_CURRENT_USER)) << saver;
     // A running program cannot always delete its own file: then it is
     // scheduled for the next start.
-    EXPECT_TRUE(!winfs::exists(program(saver)) || scheduledForDeletion(program(saver))) << saver;
+    EXPECT_TRUE(!winfs::exists(program(saver)) || e2e::scheduledForDeletion(program(saver))) << saver;
   }
 
   e2e::FlashStandIn flash_;  // a quiet install needs a player

@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -28,6 +27,7 @@
 #include "tests/win/support/folder_fixture.h"
 #include "tests/win/support/installer_harness.h"
 #include "tests/win/support/relay_trace.h"
+#include "tests/win/support/scheduled_deletion.h"
 
 namespace {
 
@@ -100,71 +100,6 @@ std::string shortPath(const std::string& path) {
   return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
 }
 
-// Whether Windows will delete the file at its next start: on Windows NT a
-// pair "\??\<path>" and "" in PendingFileRenameOperations, on Windows 9x a
-// "NUL=<short path>" line in WININIT.INI.
-constexpr char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
-constexpr char kPendingValue[] = "PendingFileRenameOperations";
-
-std::string wininitPath() {
-  char folder[MAX_PATH + 1] = {};
-  GetWindowsDirectoryA(folder, MAX_PATH);
-  return std::string(folder) + "\\WININIT.INI";
-}
-
-bool scheduledForDeletion(const std::string& path, const std::string& shortened, bool win9x) {
-  if (win9x) {
-    std::string text = winfs::readText(wininitPath()) + "\r\n";
-    return text.find("\nNUL=" + shortened + "\r\n") != std::string::npos;
-  }
-  UniqueRegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
-  char data[16384] = {};
-  DWORD size = sizeof data - 2, type = 0;
-  if (RegQueryValueExA(key.get(), kPendingValue, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
-    return false;
-  std::string entry = "\\??\\" + path;
-  for (const char* at = data; *at; at += std::strlen(at) + 1)
-    if (lstrcmpiA(at, entry.c_str()) == 0) return at[std::strlen(at) + 1] == '\0';
-  return false;
-}
-
-// Drops what the tests scheduled for deletion of the saver's program, so
-// that the prefix's next start does not delete a later test's file.
-void forgetScheduledDeletions(const std::string& programName) {
-  std::string ini = winfs::readText(wininitPath()), kept;
-  for (std::size_t at = 0; at < ini.size();) {
-    std::size_t end = ini.find('\n', at);
-    end = end == std::string::npos ? ini.size() : end + 1;
-    std::string line = ini.substr(at, end - at);
-    if (line.rfind("NUL=", 0) != 0) kept += line;
-    at = end;
-  }
-  if (kept != ini) winfs::writeFile(wininitPath(), kept);
-  UniqueRegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ | KEY_WRITE, key.put()) != ERROR_SUCCESS) return;
-  char data[16384] = {};
-  DWORD size = sizeof data - 2, type = 0;
-  if (RegQueryValueExA(key.get(), kPendingValue, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
-    return;
-  std::string pairs;
-  for (const char* at = data; *at;) {
-    const char* target = at + std::strlen(at) + 1;
-    if (!std::string(at).ends_with(programName)) {
-      pairs.append(at, std::strlen(at) + 1);  // each with its terminating NUL
-      pairs.append(target, std::strlen(target) + 1);
-    }
-    at = target + std::strlen(target) + 1;
-  }
-  if (pairs.empty()) {
-    RegDeleteValueA(key.get(), kPendingValue);
-  } else {
-    pairs.push_back('\0');
-    RegSetValueExA(key.get(), kPendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(pairs.data()),
-                   static_cast<DWORD>(pairs.size()));
-  }
-}
-
 class WindowsVersionTest : public e2e::SaverTest {
 protected:
   WindowsVersionTest()
@@ -186,7 +121,7 @@ protected:
   }
   void TearDown() override {
     SaverTest::TearDown();
-    forgetScheduledDeletions(programAnsi_);
+    e2e::forgetScheduledDeletions(programAnsi_);
   }
 
   // The sample saver with a picture and the code page's names in its data.
@@ -357,7 +292,6 @@ TEST_F(WindowsVersionTest, SampleSaverShowsAndUninstalls) {
 
   std::string command = e2e::uninstallValue(saverAnsi_, "UninstallString");
   ASSERT_EQ(command, expectedUninstallString());
-  std::string shortened = shortPath(program());
   // The program is traced under the name Windows starts it by too.
   std::string started = command.substr(0, command.size() - 3);
   e2e::RelayTrace trace({names_.saver + ".scr", started.substr(started.find_last_of('\\') + 1)});
@@ -368,7 +302,7 @@ TEST_F(WindowsVersionTest, SampleSaverShowsAndUninstalls) {
   EXPECT_FALSE(e2e::uninstallEntryExists(saverAnsi_, HKEY_LOCAL_MACHINE));
   EXPECT_FALSE(e2e::uninstallEntryExists(saverAnsi_, HKEY_CURRENT_USER));
   // A running program cannot delete its own file: Windows is asked to.
-  EXPECT_TRUE(!winfs::exists(program()) || scheduledForDeletion(program(), shortened, system_.win9x()));
+  EXPECT_TRUE(!winfs::exists(program()) || e2e::scheduledForDeletion(program()));
   expectCallsThisWindowsHas(trace, "the sample saver's uninstall");
 }
 
