@@ -588,10 +588,7 @@ bool waitForProgramsIn(const std::string& folder) {
 // A carried player installer that installs nothing: -416, window never shown.
 TEST_F(InstallerRunTest, FailedPlayerInstallationStopsTheStartUp) {
   PackageBuilder b = fullPackage();
-  Bytes standin = winfs::readFile(e2e::fixturePath("flash_installer_standin.exe"));
-  ASSERT_FALSE(standin.empty());
-  b.flashInstaller("broken_player_setup.exe", standin, 0);
-  b.editHeader([](PackageHeader& h) { h.items[2].itemType = 7; });
+  ASSERT_TRUE(e2e::carryBrokenPlayerInstaller(b));
   ASSERT_TRUE(winfs::writeFile(installerPath(), e2e::buildInstaller(b)));
   e2e::RunResult run = e2e::runInstaller(installerPath(), {});
   EXPECT_FALSE(run.windowShown());

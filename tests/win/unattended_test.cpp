@@ -335,10 +335,7 @@ TEST_F(UnattendedTest, NoFlashPlayerEndsWithItsCodeAndTheMessageInTheLog) {
 // the player installer is not started a second time for a user to complete.
 TEST_F(UnattendedTest, FailedPlayerInstallationIsNotOfferedToAUser) {
   PackageBuilder b = package();
-  Bytes standin = winfs::readFile(e2e::fixturePath("flash_installer_standin.exe"));
-  ASSERT_FALSE(standin.empty());
-  b.flashInstaller("broken_player_setup.exe", standin, 0);
-  b.editHeader([](PackageHeader& h) { h.items[2].itemType = 7; });
+  ASSERT_TRUE(e2e::carryBrokenPlayerInstaller(b));
   e2e::RunResult run = e2e::runInstaller(installer(b), unattended(logPath()));
   expectEndedByItself(run);
   EXPECT_EQ(run.exitCode, errFlashInstallFailed);

@@ -85,6 +85,14 @@ const std::vector<std::uint8_t>& stubBytes() {
 
 std::string fixturePath(const std::string& name) { return winfs::hostPath(TEST_BINARY_DIR "/fixtures/" + name); }
 
+bool carryBrokenPlayerInstaller(PackageBuilder& b) {
+  std::vector<std::uint8_t> standin = winfs::readFile(fixturePath("flash_installer_standin.exe"));
+  if (standin.empty()) return false;
+  b.flashInstaller("broken_player_setup.exe", standin, 0);
+  b.editHeader([](PackageHeader& h) { h.items[2].itemType = 7; });
+  return true;
+}
+
 std::vector<std::uint8_t> implode(const std::vector<std::uint8_t>& data) {
   return implodeBuffer(data.data(), data.size());
 }

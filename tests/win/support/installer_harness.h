@@ -29,6 +29,9 @@ namespace e2e {
 // build (x86_64 under wine64, the shipped i686 one under 32-bit Wine).
 const std::vector<std::uint8_t>& stubBytes();
 std::string fixturePath(const std::string& name);  // build/<win32|win64>/fixtures/<name>
+// Carries the stand-in player installer under a name it fails by (it
+// registers no control), as the package's player installer that runs.
+bool carryBrokenPlayerInstaller(PackageBuilder& b);
 
 struct LauncherReport {
   bool closed = false;   // the posted 0x501 rather than a WM_COPYDATA
