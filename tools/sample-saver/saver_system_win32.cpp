@@ -26,11 +26,7 @@ Fn loaded(const char* library, const char* name) {
 
 }  // namespace
 
-bool wideCallsWork() { return wideCallsAvailable(); }
-
 std::string ansiText(const std::wstring& text) { return toAnsiText(utf8(text)); }
-
-std::wstring wideText(const std::string& ansi) { return toWideText(fromAnsiText(ansi.data(), ansi.size())); }
 
 DWORD saverGetFileAttributes(const std::wstring& path) { return winGetFileAttributes(utf8(path)); }
 

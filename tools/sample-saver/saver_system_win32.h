@@ -12,11 +12,7 @@
 #include "system/handles_win32.h"
 #include "system/win_text_win32.h"
 
-// True where the W functions work (the Windows NT family).
-bool wideCallsWork();
-
 std::string ansiText(const std::wstring& text);  // '?' for what the code page lacks
-std::wstring wideText(const std::string& ansi);
 
 DWORD saverGetFileAttributes(const std::wstring& path);
 bool saverSetFileAttributes(const std::wstring& path, DWORD attributes);
