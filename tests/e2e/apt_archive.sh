@@ -3,6 +3,7 @@
 # own archive is found in one-line and deb822 files (options, several URIs,
 # continuation lines), and disabled stanzas, source-only lines and the
 # -security and -backports suites are passed over; with none it fails.
+# --add writes apt an entry for that archive.
 set -u
 cd "$(dirname "$0")/../.."
 pass=0 fail=0
@@ -61,5 +62,21 @@ expect "deb822, continuation lines, a disabled stanza" http://first.example/debi
 expect "the first file that has one wins" http://first.example/debian "$work/others.sources" "$work/deb822.sources" \
   "$work/one-line.list"
 expect "only -backports and another release" FAIL "$work/others.sources" "$work/old.list"
+mkdir "$work/parts"
+added=$work/parts/project-deb-src.list
+if APT_ARCHIVE_RELEASE=bookworm APT_ARCHIVE_SOURCES_DIR=$work/parts \
+    scripts/apt-archive --add deb-src bookworm project-deb-src "$work/deb822.sources" &&
+  [ "$(cat "$added")" = "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://first.example/debian bookworm main" ]; then
+  pass=$((pass + 1))
+else
+  fail=$((fail + 1)); echo "FAILED: --add wrote '$(cat "$added" 2>/dev/null)'"
+fi
+if ! APT_ARCHIVE_RELEASE=bookworm APT_ARCHIVE_SOURCES_DIR=$work/parts \
+    scripts/apt-archive --add deb bookworm-backports project-backports "$work/old.list" 2>/dev/null &&
+  [ ! -e "$work/parts/project-backports.list" ]; then
+  pass=$((pass + 1))
+else
+  fail=$((fail + 1)); echo "FAILED: --add wrote an entry without an archive"
+fi
 echo "apt archive: $pass passed, $fail failed"
 [ "$fail" -eq 0 ]
