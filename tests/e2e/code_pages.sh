@@ -133,8 +133,13 @@ uninstall_value() {  # uninstall_value NAME VALUE
       inside && index($0, value) == 1 {v = substr($0, length(value) + 2); sub(/"$/, "", v); gsub(/\\\\/, "\\", v); print v}'
 }
 
-# snapshot FILE: every file in drive_c with its time and size.
-list_drive() { (cd "$drive" && find . -type f ! -path './windows/*.log' -printf '%P\t%T@\t%s\n' | LC_ALL=C sort); }
+# snapshot FILE: every file in drive_c with its time and size, but Wine's
+# own logs and the caches of parsed INF files its services write whenever
+# they get to it (a slow run saw windows/inf/input.pnf appear mid-check).
+list_drive() {
+  (cd "$drive" && find . -type f ! -path './windows/*.log' ! -path './windows/inf/*.pnf' -printf '%P\t%T@\t%s\n' |
+    LC_ALL=C sort)
+}
 snapshot() { list_drive >"$1"; }
 # files_since SNAPSHOT: files added or changed in drive_c since the snapshot, as C:-relative paths.
 files_since() { list_drive | LC_ALL=C comm -13 "$1" - | cut -f1 | sort; }
