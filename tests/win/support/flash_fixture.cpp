@@ -66,6 +66,7 @@ void FlashFixture::SetUp() {
   installerRuns_.reset(CreateSemaphoreA(nullptr, 0, 1000, STANDIN_INSTALLER_RUNS_SEMAPHORE));
   ASSERT_TRUE(installerRuns_) << GetLastError();
   installerRunsSeen_ = 0;
+  runsEnded_ = 0;
   ProcessState& state = processState();
   savedFolders_ = state.folders;
   state.folders.workFolder = workDir();
@@ -143,5 +144,12 @@ void FlashFixture::clearJournal() const { DeleteFileA(journalPath().c_str()); }
 std::vector<std::string> FlashFixture::waitForInstallerRuns(size_t count, DWORD timeoutMs) {
   while (installerRunsSeen_ < count && WaitForSingleObject(installerRuns_.get(), timeoutMs) == WAIT_OBJECT_0)
     ++installerRunsSeen_;
+  // Until a run has ended, its file cannot be replaced: the next copy over
+  // it (a name differing in case only) would fail by chance.
+  std::vector<std::string> pids = splitLines(winfs::readText(workDir() + STANDIN_INSTALLER_PIDS));
+  for (; runsEnded_ < pids.size() && runsEnded_ < installerRunsSeen_; ++runsEnded_) {
+    UniqueKernelHandle run(OpenProcess(SYNCHRONIZE, FALSE, std::stoul(pids[runsEnded_])));
+    if (run) WaitForSingleObject(run.get(), timeoutMs);  // (none: it has ended already)
+  }
   return splitLines(winfs::readText(workDir() + STANDIN_INSTALLER_LOG));
 }

@@ -49,6 +49,7 @@ protected:
 private:
   UniqueKernelHandle installerRuns_;  // released by each run of the stand-in
   size_t installerRunsSeen_ = 0;
+  size_t runsEnded_ = 0;  // runs whose process was seen to end
   InstallerFolders savedFolders_;
   FlashTimings savedTimings_;
 };
