@@ -1,6 +1,7 @@
 // The test support itself: the UI driver on windows of another process
 // (tests/fixtures/ui_probe), the process runner and the dialog responder
-// that installer runs depend on, and the folder fixture's clean-up.  The
+// that installer runs depend on, the folder fixture's clean-up, and the
+// watchdog that ends a test program whose test never returns.  The
 // driver's in-process use is proven by dialogs_test.cpp.
 #include <gtest/gtest.h>
 
@@ -206,6 +207,59 @@ TEST_F(FolderFixtureTest, RemovesATreeWithReadOnlyEntries) {
   EXPECT_FALSE(winfs::exists(tree));
   EXPECT_EQ(winfs::fileSize(tree + "top.txt"), -1);
   EXPECT_TRUE(winfs::removeTree(tree)) << "a missing tree is already removed";
+}
+
+// Stands for a test that never returns; run only by the test below, in a
+// program of its own.
+TEST(TestWatchdogTarget, DISABLED_NeverReturns) {
+  UniqueKernelHandle never(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  WaitForSingleObject(never.get(), INFINITE);
+}
+
+class TestWatchdog : public FolderFixture {};
+
+// This program once more, with a limit of one second and only the test that
+// never returns: it must end with exit code 3, naming that test and asking
+// the (healthy) desktop, on the standard error it was given.
+TEST_F(TestWatchdog, EndsAProgramWhoseTestOverrunsAndNamesIt) {
+  std::string errors = workDir() + "stderr.txt";
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  UniqueFile errorFile(CreateFileA(errors.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(errorFile);
+  char self[MAX_PATH] = {};
+  ASSERT_NE(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+  std::string line = ui::quoteArgument(self) +
+                     " --gtest_filter=TestWatchdogTarget.DISABLED_NeverReturns --gtest_also_run_disabled_tests";
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  si.hStdOutput = errorFile.get();
+  si.hStdError = errorFile.get();
+  PROCESS_INFORMATION pi = {};
+  // The child must not write over this program's record of its tests.
+  char progress[MAX_PATH] = {};
+  bool recording = GetEnvironmentVariableA("E2E_PROGRESS_LOG", progress, MAX_PATH) > 0;
+  SetEnvironmentVariableA("E2E_PROGRESS_LOG", nullptr);
+  SetEnvironmentVariableA("E2E_TEST_LIMIT_S", "1");
+  BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  SetEnvironmentVariableA("E2E_TEST_LIMIT_S", nullptr);
+  if (recording) SetEnvironmentVariableA("E2E_PROGRESS_LOG", progress);
+  ASSERT_TRUE(started) << GetLastError();
+  CloseHandle(pi.hThread);
+  UniqueKernelHandle process(pi.hProcess);
+  errorFile.reset();
+  if (WaitForSingleObject(process.get(), kProcessTimeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(process.get(), 0xDEAD);
+    FAIL() << "the watchdog did not end the program";
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process.get(), &code);
+  EXPECT_EQ(code, 3u);
+  std::string text = winfs::readText(errors);
+  EXPECT_NE(text.find("TestWatchdogTarget.DISABLED_NeverReturns has run for "), std::string::npos) << text;
+  EXPECT_NE(text.find(", over the limit of 1 s; the desktop window answers"), std::string::npos) << text;
 }
 
 }  // namespace
